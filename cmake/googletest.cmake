@@ -1,0 +1,23 @@
+# GoogleTest: Debian's package natively; compiled from /usr/src/googletest for MinGW.
+if(WIN32)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# One test executable per *_test.cpp file; each test case becomes a CTest test.
+# Discovery runs the executable (under Wine for the Windows build), and the first start
+# of a fresh Wine prefix is slow.
+function(zorvia_add_test_file source)
+  get_filename_component(name "${source}" NAME_WE)
+  add_executable(${name} "${source}")
+  target_link_libraries(${name} PRIVATE zorvia_core zorvia_platform zorvia_test_support
+                        GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+                       PROPERTIES ENVIRONMENT "ZORVIA_BUILD_DIR=${CMAKE_BINARY_DIR}"
+                       ${ARGN})
+endfunction()

@@ -1,0 +1,59 @@
+#pragma once
+// Byte streams as the rules of the system see them. The platform supplies the real
+// standard streams, pipe and files; tests supply memory streams.
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <mutex>
+#include <span>
+
+namespace zorvia::io {
+
+// An operating-system error code as the system reports it (GetLastError, errno).
+struct OsError {
+  std::int32_t code = 0;
+  friend bool operator==(OsError, OsError) = default;
+};
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads at least one byte into `into` (non-empty), or returns 0 at the end of input.
+  [[nodiscard]] virtual std::expected<std::size_t, OsError> read_some(std::span<char> into) = 0;
+};
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes a prefix of `bytes` (non-empty) and returns its length; 0 means the sink takes no more.
+  [[nodiscard]] virtual std::expected<std::size_t, OsError> write_some(std::span<const char> bytes) = 0;
+};
+
+enum class ReadExact { complete, ended, failed };
+
+// Fills `into` completely unless the input ends (`ended`) or fails (`failed`) first.
+[[nodiscard]] ReadExact read_exact(ByteSource& source, std::span<char> into);
+
+enum class WriteAll { complete, took_nothing, failed };
+
+[[nodiscard]] WriteAll write_all(ByteSink& sink, std::span<const char> bytes);
+
+// The process's standard output as host errors and relayed frames share it: each call
+// writes one whole frame under one lock, so nothing can come between a frame's bytes.
+class SharedOutput {
+ public:
+  explicit SharedOutput(ByteSink& sink) : sink_(sink) {}
+  [[nodiscard]] WriteAll write_whole(std::span<const char> bytes) {
+    std::lock_guard lock(mutex_);
+    return write_all(sink_, bytes);
+  }
+  // Held by the program's end so that a frame being written is finished first.
+  std::mutex& mutex() { return mutex_; }
+
+ private:
+  ByteSink& sink_;
+  std::mutex mutex_;
+};
+
+}  // namespace zorvia::io

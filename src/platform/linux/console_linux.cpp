@@ -1,0 +1,54 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/console.h"
+
+namespace zorvia::platform {
+
+namespace {
+
+class FdInput final : public io::ByteSource {
+ public:
+  std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
+    for (;;) {
+      const ssize_t got = ::read(STDIN_FILENO, into.data(), std::min<std::size_t>(into.size(), 1u << 30));
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno == EINTR) continue;
+      if (errno == EBADF) return 0;  // no standard input at all
+      return std::unexpected(io::OsError{errno});
+    }
+  }
+};
+
+class FdOutput final : public io::ByteSink {
+ public:
+  std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
+    for (;;) {
+      const ssize_t put = ::write(STDOUT_FILENO, bytes.data(), std::min<std::size_t>(bytes.size(), 1u << 30));
+      if (put >= 0) return static_cast<std::size_t>(put);
+      if (errno == EINTR) continue;
+      return std::unexpected(io::OsError{errno});
+    }
+  }
+};
+
+}  // namespace
+
+io::ByteSource& standard_input() {
+  static FdInput input;
+  return input;
+}
+
+io::ByteSink& standard_output() {
+  static FdOutput output;
+  return output;
+}
+
+void prepare_process() { ::signal(SIGPIPE, SIG_IGN); }
+
+void exit_process(int status) { ::_exit(status); }
+
+}  // namespace zorvia::platform

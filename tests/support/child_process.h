@@ -1,0 +1,79 @@
+#pragma once
+// Starts programs for end-to-end tests, on both builds: standard input, output and error on
+// pipes, output gathered by reader threads, a bounded wait, and the exit status.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zorvia::testing {
+
+// A program built beside the running test executable ("zorvia-host" gives zorvia-host.exe
+// on Windows).
+std::string sibling_program(const std::string& name);
+// The directory of the running test executable, with a trailing separator.
+std::string own_directory();
+// A fresh, empty directory for one test.
+std::string make_temp_directory(const std::string& tag);
+// Path joining with the platform's separator.
+std::string join_path(const std::string& dir, const std::string& name);
+
+struct ChildOptions {
+  bool stdin_pipe = true;      // false: standard input is the null device
+  bool stdout_closed = false;  // true: standard output's reader is gone before the child starts
+};
+
+class Child {
+ public:
+  Child(const std::string& program, const std::vector<std::string>& args, ChildOptions options = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  [[nodiscard]] bool started() const { return started_; }
+  std::uint32_t pid() const { return pid_; }
+
+  // Writes to the child's standard input; false when the child no longer reads it.
+  bool write_stdin(const std::string& bytes);
+  void close_stdin();
+
+  // Waits until standard output holds at least `count` bytes, or the timeout passes.
+  bool wait_for_output(std::size_t count, std::chrono::milliseconds timeout);
+  // After the child has ended: waits until both outputs are read to their end.
+  void join_output();
+  std::string output();  // everything gathered from standard output so far
+  std::string errors();  // everything gathered from standard error so far
+
+  // The exit status, or nothing when the child is still running after `timeout`.
+  std::optional<std::uint32_t> wait(std::chrono::milliseconds timeout);
+  void kill();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  bool started_ = false;
+  std::uint32_t pid_ = 0;
+};
+
+struct ChildResult {
+  std::optional<std::uint32_t> exit_code;  // nothing: killed after the timeout
+  std::string out;
+  std::string err;
+};
+
+// Runs a program to its end with `input` on standard input (then closed).
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args, const std::string& input = {},
+                      ChildOptions options = {}, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// Little-endian frames as the browser writes them.
+std::string frame(const std::string& body);
+// Splits a byte stream of frames; nothing when it does not end at a frame boundary.
+std::optional<std::vector<std::string>> split_frames(const std::string& bytes);
+
+}  // namespace zorvia::testing
