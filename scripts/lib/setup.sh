@@ -32,6 +32,8 @@ start_wine() {
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
   fi
   /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+  # Bring the prefix's services up before programs start in parallel.
+  /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
   trap stop_wine EXIT
 }
 
