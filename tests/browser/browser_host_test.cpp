@@ -280,7 +280,7 @@ TEST_F(BrowserHostTest, ApplicationNotRunningGivesTheHostErrorThenTheEnd) {
 }
 
 TEST_F(BrowserHostTest, ApplicationClosingItsEndDisconnectsThePortAtOnce) {
-  StandInApp app("accept-close");
+  StandInApp app("accept-and-close");
   ASSERT_TRUE(app.ready());
   prepare({{"case", "application_closes"}});
   const auto run = run_browser(milliseconds(0));

@@ -77,6 +77,11 @@ struct Child::Impl {
   std::shared_ptr<Gathered> gathered = std::make_shared<Gathered>();
   std::thread out_reader, err_reader;
 
+  ~Impl() {
+    if (pi.hProcess) CloseHandle(pi.hProcess);
+    if (pi.hThread) CloseHandle(pi.hThread);
+  }
+
   static std::thread reader(HANDLE h, std::shared_ptr<Gathered> g, bool is_err) {
     return std::thread([h, g, is_err] {
       char buf[65536];
@@ -133,18 +138,6 @@ Child::Child(const std::string& program, const std::vector<std::string>& args, C
   if (started_) pid_ = impl_->pi.dwProcessId;
   if (out_read) impl_->out_reader = Impl::reader(out_read, impl_->gathered, false);
   impl_->err_reader = Impl::reader(err_read, impl_->gathered, true);
-}
-
-Child::~Child() {
-  close_stdin();
-  if (started_ && !wait(std::chrono::milliseconds(0))) {
-    kill();
-    wait(std::chrono::seconds(10));
-  }
-  if (impl_->out_reader.joinable()) impl_->out_reader.join();
-  if (impl_->err_reader.joinable()) impl_->err_reader.join();
-  if (impl_->pi.hProcess) CloseHandle(impl_->pi.hProcess);
-  if (impl_->pi.hThread) CloseHandle(impl_->pi.hThread);
 }
 
 bool Child::write_stdin(const std::string& bytes) {
@@ -235,16 +228,6 @@ Child::Child(const std::string& program, const std::vector<std::string>& args, C
   impl_->err_reader = Impl::reader(err[0], impl_->gathered, true);
 }
 
-Child::~Child() {
-  close_stdin();
-  if (started_ && !wait(std::chrono::milliseconds(0))) {
-    kill();
-    wait(std::chrono::seconds(10));
-  }
-  if (impl_->out_reader.joinable()) impl_->out_reader.join();
-  if (impl_->err_reader.joinable()) impl_->err_reader.join();
-}
-
 bool Child::write_stdin(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -291,6 +274,15 @@ bool Child::wait_for_output(std::size_t count, std::chrono::milliseconds timeout
 std::string Child::output() {
   std::lock_guard lock(impl_->gathered->mutex);
   return impl_->gathered->out;
+}
+
+Child::~Child() {
+  close_stdin();
+  if (started_ && !wait(std::chrono::milliseconds(0))) {
+    kill();
+    wait(std::chrono::seconds(10));
+  }
+  join_output();
 }
 
 void Child::join_output() {
