@@ -1,4 +1,5 @@
 #pragma once
+// The watched program's marker file, read afresh at every call.
 
 #include <optional>
 
@@ -7,7 +8,8 @@
 
 namespace zorvia::app {
 
-// The marker file as it is at this moment, or nothing when it cannot be read or parsed.
+// The marker in the file at `marker_path`, or nothing when the file cannot be read whole
+// or is not a marker. Leaves the file as it was and keeps nothing between calls.
 [[nodiscard]] std::optional<lifecycle::ProcessMarker> read_process_marker(const platform::NativePath& marker_path);
 
 }  // namespace zorvia::app

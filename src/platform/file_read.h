@@ -1,5 +1,5 @@
 #pragma once
-// Whole-file reads that never stand in the way of the file's writer.
+// Whole-file reads that never stand in the way of the file's owner.
 
 #include <optional>
 #include <string>
@@ -8,9 +8,9 @@
 
 namespace zorvia::platform {
 
-// The file's bytes, read to its end while other processes may write, replace or delete it
-// (read, write and delete sharing on Windows). Nothing on any failure: missing, a directory,
-// access denied, a sharing violation, a read error, no memory for the buffer.
+// The file's bytes up to its end, read through a handle that shares read, write and delete
+// access, so the file can be rewritten, replaced or deleted meanwhile. Nothing for any
+// failure: missing, a directory, access denied, a read error, or no memory for its length.
 [[nodiscard]] std::optional<std::string> read_whole_file_shared(const NativePath& path);
 
 }  // namespace zorvia::platform

@@ -2,10 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <new>
 
 #include "platform/file_read.h"
+#include "platform/read_to_end.h"
 
 namespace zorvia::platform {
 
@@ -14,43 +15,35 @@ namespace {
 class ScopedFd {
  public:
   explicit ScopedFd(int fd) : fd_(fd) {}
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
   ~ScopedFd() {
     if (fd_ >= 0) ::close(fd_);
   }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
+  [[nodiscard]] int get() const { return fd_; }
 
  private:
   int fd_;
 };
 
+constexpr std::size_t kLargestRead = std::size_t{1} << 30;
+
 }  // namespace
 
 std::optional<std::string> read_whole_file_shared(const NativePath& path) {
-  ScopedFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return std::nullopt;
+  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::string bytes;
-  try {
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-  } catch (const std::exception&) {
-    return std::nullopt;  // too large for memory
-  }
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::nullopt;
-    if (got == 0) break;
-    try {
-      bytes.append(chunk, static_cast<std::size_t>(got));
-    } catch (const std::exception&) {
-      return std::nullopt;
-    }
-  }
-  return bytes;
+  if (::fstat(fd.get(), &info) != 0 || info.st_size < 0) return std::nullopt;
+  return read_to_end(static_cast<std::uintmax_t>(info.st_size),
+                     [&](char* into, std::size_t max) -> std::optional<std::size_t> {
+                       for (;;) {
+                         const ssize_t got = ::read(fd.get(), into, std::min(max, kLargestRead));
+                         if (got >= 0) return static_cast<std::size_t>(got);
+                         // A directory fails here, with EISDIR.
+                         if (errno != EINTR) return std::nullopt;
+                       }
+                     });
 }
 
 }  // namespace zorvia::platform
