@@ -1,0 +1,35 @@
+#pragma once
+// The per-user name of the desktop application's bridge pipe.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#ifndef ZORVIA_BUILD_FLAVOUR_VALUE
+#define ZORVIA_BUILD_FLAVOUR_VALUE 0
+#endif
+
+namespace zorvia::host {
+
+// Fixed when the program is built; it only selects the pipe name's suffix. Any value other
+// than 0 and 1 counts as `e2e`.
+enum class BuildFlavour : std::uint8_t {
+  default_ = 0,  // `default` is a keyword
+  stand = 1,
+  e2e = 2,
+};
+
+[[nodiscard]] constexpr BuildFlavour build_flavour() {
+  return static_cast<BuildFlavour>(static_cast<std::uint8_t>(ZORVIA_BUILD_FLAVOUR_VALUE));
+}
+
+// The Windows namespace of named pipes, and the name's fixed beginning within it.
+inline constexpr std::string_view kPipeNamespace = "\\\\.\\pipe\\";
+inline constexpr std::string_view kBridgePipeBase = "\\\\.\\pipe\\zorvia-bridge";
+
+[[nodiscard]] std::string_view flavour_suffix(BuildFlavour flavour);
+
+// "\\.\pipe\zorvia-bridge", the flavour's suffix, "-" and the user's SID string.
+[[nodiscard]] std::string bridge_pipe_name_for(BuildFlavour flavour, std::string_view user_sid);
+
+}  // namespace zorvia::host
