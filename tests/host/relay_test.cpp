@@ -1,0 +1,339 @@
+#include "host/relay.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "host/frame.h"
+#include "host/pipe_line.h"
+#include "support/child_process.h"
+#include "support/memory_streams.h"
+#include "thread_runtime.h"
+
+namespace zorvia::host {
+namespace {
+
+using testing::frame;
+using testing::MemorySink;
+using testing::MemorySource;
+
+std::string le32(std::uint32_t n) {
+  const auto h = encode_frame_length(n);
+  return std::string(h.begin(), h.end());
+}
+
+constexpr std::size_t kMax = MAX_MESSAGE_LEN;
+
+TEST(ExtensionToPipe, FramesBecomeLines) {
+  struct Case {
+    std::string name;
+    std::string input;
+    std::string to_pipe;
+  };
+  const std::string largest(kMax, 'b');
+  const Case cases[] = {
+      {"seven bytes and a line feed", frame("{\"a\":1}"), "{\"a\":1}\n"},
+      {"a body holding line ends is written unchanged", frame("{\"a\":\n\r\n1}"), "{\"a\":\n\r\n1}\n"},
+      {"frames in order", frame("1") + frame("22") + frame("333"), "1\n22\n333\n"},
+      {"the largest body", le32(kMax) + largest, largest + "\n"},
+      {"zero length ends it", frame("1") + le32(0) + frame("2"), "1\n"},
+      {"one over the limit ends it", frame("1") + le32(kMax + 1) + std::string(kMax + 1, 'c'), "1\n"},
+      {"end inside the length", frame("1") + std::string("\x05\0", 2), "1\n"},
+      {"end inside the body", frame("1") + le32(5) + "abc", "1\n"},
+      {"nothing at all", "", ""},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, SIZE_MAX}) {
+      if (piece == 1 && c.input.size() > 1000) continue;
+      SCOPED_TRACE(c.name + ", pieces of " + std::to_string(piece));
+      MemorySource in(c.input, piece);
+      MemorySink pipe;
+      extension_to_pipe(in, pipe);
+      EXPECT_EQ(pipe.data(), c.to_pipe);
+    }
+  }
+}
+
+TEST(ExtensionToPipe, RefusedLengthIsNotFollowedByAReadOfTheBody) {
+  for (const std::uint32_t n : {0u, static_cast<std::uint32_t>(kMax + 1), 0xFFFFFFFFu}) {
+    SCOPED_TRACE(n);
+    MemorySource in(le32(n) + std::string(64, 'x'), 4);  // the length arrives on its own
+    MemorySink pipe;
+    extension_to_pipe(in, pipe);
+    EXPECT_EQ(pipe.data(), "");
+    EXPECT_EQ(in.consumed(), 4u);
+  }
+}
+
+TEST(ExtensionToPipe, FailuresEndIt) {
+  {
+    SCOPED_TRACE("read error after a frame");
+    MemorySource in(frame("1") + le32(3) + "a", SIZE_MAX, /*fail_at_end=*/true);
+    MemorySink pipe;
+    extension_to_pipe(in, pipe);
+    EXPECT_EQ(pipe.data(), "1\n");
+  }
+  for (const bool with_error : {true, false}) {
+    SCOPED_TRACE(with_error ? "pipe write fails" : "pipe write takes nothing");
+    MemorySource in(frame("1") + frame("2") + frame("3"), 5);
+    MemorySink pipe(2, with_error);
+    extension_to_pipe(in, pipe);
+    EXPECT_EQ(pipe.data(), "1\n");
+    EXPECT_LT(in.consumed(), 15u) << "no frame is read after the failed write";
+  }
+}
+
+struct LineCase {
+  std::string name;
+  std::string from_pipe;
+  std::vector<std::string> frames;
+  NextLine end;
+};
+
+std::vector<LineCase> line_cases() {
+  const std::string largest(kMax, 'y');
+  return {
+      {"seven bytes ended by CR LF", "{\"a\":1}\r\n", {"{\"a\":1}"}, NextLine::ended},
+      {"two CRs keep one", "{\"a\":1}\r\r\n", {"{\"a\":1}\r"}, NextLine::ended},
+      {"a CR inside stays", "a\rb\n", {"a\rb"}, NextLine::ended},
+      {"blank lines are skipped and the relay goes on",
+       "\r\n   \n\t\xe3\x80\x80\n\n\xc2\x85\xc2\xa0\xe1\x9a\x80\xe2\x80\x80\xe2\x80\x8a\xe2\x80\xa8\xe2\x80\xa9"
+       "\xe2\x80\xaf\xe2\x81\x9f\x0b\x0c\n{}\n",
+       {"{}"},
+       NextLine::ended},
+      {"white space around an object is kept", "  {}  \n", {"  {}  "}, NextLine::ended},
+      {"non-white non-ASCII is not blank", "\xd0\x97\n\xe2\x80\x8b\n", {"\xd0\x97", "\xe2\x80\x8b"}, NextLine::ended},
+      {"final line without a line feed", "1\n2", {"1", "2"}, NextLine::ended},
+      {"final line keeps its CR", "1\r", {"1\r"}, NextLine::ended},
+      {"blank final line", "1\n  \r", {"1"}, NextLine::ended},
+      {"0xFF ends it, sending nothing for its line", "1\n\xff\n2\n", {"1"}, NextLine::not_utf8},
+      {"0xFF in a blank line too", "  \xff  \n2\n", {}, NextLine::not_utf8},
+      {"overlong form", "\xc0\xaf\n", {}, NextLine::not_utf8},
+      {"encoded surrogate", "\xed\xa0\x80\n", {}, NextLine::not_utf8},
+      {"above U+10FFFF", "\xf4\x90\x80\x80\n", {}, NextLine::not_utf8},
+      {"sequence cut by the line feed", "\xe3\x80\n", {}, NextLine::not_utf8},
+      {"sequence cut by the end", "1\n\xe3\x80", {"1"}, NextLine::not_utf8},
+      {"exactly the limit", largest + "\n", {largest}, NextLine::ended},
+      {"exactly the limit before CR LF", largest + "\r\n", {largest}, NextLine::ended},
+      {"exactly the limit as the final line", largest, {largest}, NextLine::ended},
+      {"one over the limit ends it", "1\n" + largest + "z\n2\n", {"1"}, NextLine::too_long},
+      {"one over the limit, counting a CR that stays", largest + "\r\r\n", {}, NextLine::too_long},
+      {"a blank line of several MiB is skipped", std::string(3 * kMax, ' ') + "\n{}\n", {"{}"}, NextLine::ended},
+      {"a long line blank until past the limit", std::string(kMax + 5, ' ') + "x\n{}\n", {}, NextLine::too_long},
+  };
+}
+
+TEST(PipeToExtension, LinesBecomeFrames) {
+  for (const auto& c : line_cases()) {
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{5}, std::size_t{8191}, SIZE_MAX}) {
+      if (piece < 100 && c.from_pipe.size() > 10000) continue;
+      SCOPED_TRACE(c.name + ", pieces of " + std::to_string(piece));
+      MemorySource pipe(c.from_pipe, piece);
+      PipeLineReader reader(pipe);
+      std::vector<char> buffer;
+      std::vector<std::string> frames;
+      NextLine next;
+      while ((next = reader.next_frame(buffer)) == NextLine::frame) {
+        const std::string whole(buffer.begin(), buffer.end());
+        ASSERT_GE(whole.size(), 4u);
+        EXPECT_EQ(whole.substr(0, 4), le32(static_cast<std::uint32_t>(whole.size() - 4)));
+        frames.push_back(whole.substr(4));
+      }
+      EXPECT_EQ(next, c.end);
+      EXPECT_EQ(frames, c.frames);
+
+      // The same through the branch: each frame in one write, and then the end.
+      MemorySource again(c.from_pipe, piece);
+      MemorySink sink;
+      io::SharedOutput out(sink);
+      pipe_to_extension(again, out);
+      std::string expected;
+      for (const auto& f : c.frames) expected += frame(f);
+      EXPECT_EQ(sink.data(), expected);
+      EXPECT_EQ(sink.writes(), c.frames.size());
+    }
+  }
+}
+
+TEST(PipeToExtension, ReadErrorDiscardsThePartialLine) {
+  MemorySource pipe("1\n2", SIZE_MAX, /*fail_at_end=*/true);
+  MemorySink sink;
+  io::SharedOutput out(sink);
+  pipe_to_extension(pipe, out);
+  EXPECT_EQ(sink.data(), frame("1"));
+}
+
+TEST(PipeToExtension, FailedOutputEndsIt) {
+  MemorySource pipe("1\n2\n3\n");
+  MemorySink sink(6);  // a frame and a half
+  io::SharedOutput out(sink);
+  pipe_to_extension(pipe, out);
+  EXPECT_EQ(sink.data(), frame("1") + std::string("\x01", 1));
+  EXPECT_EQ(sink.writes(), 3u) << "the second frame's write failed, and no third was tried";
+}
+
+// Bytes made on the fly: a line of `count` copies of `fill`, then `tail`.
+class GeneratedSource final : public io::ByteSource {
+ public:
+  GeneratedSource(std::size_t count, char fill, std::string tail) : left_(count), fill_(fill), tail_(std::move(tail)) {}
+  std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
+    if (left_ > 0) {
+      const std::size_t n = std::min(left_, into.size());
+      std::memset(into.data(), fill_, n);
+      left_ -= n;
+      read_ += n;
+      return n;
+    }
+    const std::size_t n = std::min(tail_.size() - tail_pos_, into.size());
+    std::memcpy(into.data(), tail_.data() + tail_pos_, n);
+    tail_pos_ += n;
+    read_ += n;
+    return n;
+  }
+  std::size_t read() const { return read_; }
+
+ private:
+  std::size_t left_;
+  char fill_;
+  std::string tail_;
+  std::size_t tail_pos_ = 0;
+  std::size_t read_ = 0;
+};
+
+// Whatever the application writes, a line costs at most about one frame of memory.
+TEST(PipeToExtension, MemoryStaysBoundedForHugeLines) {
+  constexpr std::size_t k64MiB = 64u << 20;
+  constexpr std::size_t kBound = 2 * (kMax + 8);  // a vector may double past what it holds
+  {
+    SCOPED_TRACE("64 MiB blank line");
+    GeneratedSource pipe(k64MiB, ' ', "\n{}\n");
+    PipeLineReader reader(pipe);
+    std::vector<char> buffer;
+    ASSERT_EQ(reader.next_frame(buffer), NextLine::frame);
+    EXPECT_EQ(std::string(buffer.begin() + 4, buffer.end()), "{}");
+    EXPECT_LE(buffer.capacity(), kBound);
+  }
+  {
+    SCOPED_TRACE("64 MiB non-blank line");
+    GeneratedSource pipe(k64MiB, 'x', "\n{}\n");
+    PipeLineReader reader(pipe);
+    std::vector<char> buffer;
+    EXPECT_EQ(reader.next_frame(buffer), NextLine::too_long);
+    EXPECT_LE(buffer.capacity(), kBound);
+    EXPECT_LE(pipe.read(), kMax + 2 + PipeLineReader::kBufferSize) << "ends once the line is known too long";
+  }
+}
+
+// A source that blocks until released, like a pipe or standard input with nothing to read.
+class BlockedSource final : public io::ByteSource {
+ public:
+  std::expected<std::size_t, io::OsError> read_some(std::span<char>) override {
+    std::unique_lock lock(mutex_);
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return released_; });
+    return 0;
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  bool waiting() {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool waiting_ = false;
+  bool released_ = false;
+};
+
+class SplitPipe final : public PipeClient {
+ public:
+  SplitPipe(io::ByteSource& from_app, io::ByteSink& to_app) : from_app_(from_app), to_app_(to_app) {}
+  io::ByteSource& read_half() override { return from_app_; }
+  io::ByteSink& write_half() override { return to_app_; }
+
+ private:
+  io::ByteSource& from_app_;
+  io::ByteSink& to_app_;
+};
+
+TEST(RelayStreams, FirstDirectionToEndEndsTheRelayWhileTheOtherIsBlocked) {
+  for (const bool input_ends_first : {true, false}) {
+    SCOPED_TRACE(input_ends_first ? "standard input ends" : "the application closes the pipe");
+    BlockedSource blocked;
+    MemorySource finite(input_ends_first ? frame("{\"to\":\"app\"}") : std::string("{\"to\":\"browser\"}\n"));
+    MemorySink to_app;
+    MemorySink browser;
+    io::SharedOutput out(browser);
+    SplitPipe pipe(input_ends_first ? static_cast<io::ByteSource&>(blocked) : finite, to_app);
+    io::ByteSource& input = input_ends_first ? static_cast<io::ByteSource&>(finite) : blocked;
+    ThreadRuntime runtime;
+    int ends = 0;
+    bool other_was_blocked = false;
+    relay_streams(pipe, input, out, runtime, [&] {
+      ++ends;
+      // The host ends the process here; the test lets the blocked direction go instead.
+      while (!blocked.waiting()) std::this_thread::yield();
+      other_was_blocked = true;
+      blocked.release();
+    });
+    EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(other_was_blocked);
+    EXPECT_EQ(to_app.data(), input_ends_first ? "{\"to\":\"app\"}\n" : "");
+    EXPECT_EQ(browser.data(), input_ends_first ? "" : frame("{\"to\":\"browser\"}"));
+  }
+}
+
+// A sink that holds each write until the other direction has moved, so that the relay
+// passes only when both directions run at the same time.
+TEST(RelayStreams, BothDirectionsRunAtOnce) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool app_got_line = false;
+  struct WaitingSink final : io::ByteSink {
+    std::function<void()> before;
+    MemorySink inner;
+    std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
+      before();
+      return inner.write_some(bytes);
+    }
+  };
+  WaitingSink browser;
+  browser.before = [&] {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return app_got_line; });
+  };
+  struct SignallingSink final : io::ByteSink {
+    std::function<void()> after;
+    MemorySink inner;
+    std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
+      auto r = inner.write_some(bytes);
+      after();
+      return r;
+    }
+  };
+  SignallingSink to_app;
+  to_app.after = [&] {
+    std::lock_guard lock(mutex);
+    app_got_line = true;
+    changed.notify_all();
+  };
+  MemorySource from_app("{\"b\":1}\n");
+  MemorySource input(frame("{\"a\":1}"));
+  SplitPipe pipe(from_app, to_app);
+  io::SharedOutput out(browser);
+  ThreadRuntime runtime;
+  relay_streams(pipe, input, out, runtime, [] {});
+  EXPECT_EQ(to_app.inner.data(), "{\"a\":1}\n");
+  EXPECT_EQ(browser.inner.data(), frame("{\"b\":1}"));
+}
+
+}  // namespace
+}  // namespace zorvia::host
