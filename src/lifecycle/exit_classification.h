@@ -9,7 +9,7 @@ namespace zorvia::lifecycle {
 
 struct ExitSummary {
   // Borrowed from the chosen marker; only its presence counts, an empty text is present.
-  std::optional<std::string_view> expected_exit;
+  std::optional<std::string_view> expected_exit{};
   bool exit_requested_event_seen = false;
   bool clean_exit = false;
   bool antivirus_hit = false;
