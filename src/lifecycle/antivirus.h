@@ -1,6 +1,7 @@
 #pragma once
 // Windows Defender detections: the wevtutil query and the plain-text scan of its XML output.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,8 +12,8 @@ namespace zorvia::lifecycle {
 
 struct AntivirusHit {
   std::string threat;
-  std::optional<std::string> action;
-  std::optional<std::string> path;
+  std::optional<std::string> action{};
+  std::optional<std::string> path{};
   friend bool operator==(const AntivirusHit&, const AntivirusHit&) = default;
 };
 
@@ -26,7 +27,8 @@ inline constexpr std::string_view kDefenderTool = "wevtutil.exe";
 // The trimmed value of the event's Data element of `name`, or nothing.
 [[nodiscard]] std::optional<std::string_view> event_data_value(std::string_view event, std::string_view name);
 
-// Scans the tool's standard output (exit status 0) for the first event naming `executable`.
+// Scans the tool's standard output (exit status 0) for the first event naming `executable`;
+// `output` may hold invalid UTF-8.
 [[nodiscard]] std::optional<AntivirusHit> scan_defender_output(std::string_view output, std::string_view executable);
 
 }  // namespace zorvia::lifecycle
