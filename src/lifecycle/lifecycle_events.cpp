@@ -18,9 +18,9 @@ text::JsonArray string_array(const std::vector<std::string>& texts) {
   return array;
 }
 
-text::JsonValue antivirus_object(const std::optional<AntivirusHit>* hit) {
-  if (hit == nullptr || !hit->has_value()) return text::JsonNull{};
-  const AntivirusHit& h = **hit;
+text::JsonValue antivirus_object(const AntivirusHit* hit) {
+  if (hit == nullptr) return text::JsonNull{};
+  const AntivirusHit& h = *hit;
   text::JsonObject object;
   object.emplace("threat", h.threat);
   object.emplace("action", optional_text(h.action));

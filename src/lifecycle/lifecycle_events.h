@@ -43,7 +43,7 @@ struct ExitObservation {
   std::optional<std::uint32_t> exit_code;   // absent: not read
   std::optional<std::string> classification;  // absent exactly when the exit code was not read
   MarkerSource marker_source = MarkerSource::missing;
-  const std::optional<AntivirusHit>* antivirus = nullptr;
+  const AntivirusHit* antivirus = nullptr;       // null without a hit
   const ProcessMarker* chosen_marker = nullptr;  // null when the source is missing
   std::optional<bool> executable_present;        // absent without a chosen marker
   std::vector<std::string> suspects;

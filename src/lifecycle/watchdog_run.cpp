@@ -72,7 +72,7 @@ void watch_process_exit(WatchdogWorld<Unit>& world, std::uint32_t pid, std::stri
   observation.exit_code = exit_code;
   if (exit_code) observation.classification = world.classify(*exit_code, summary);
   observation.marker_source = source;
-  observation.antivirus = &antivirus;
+  observation.antivirus = antivirus ? &*antivirus : nullptr;
   observation.chosen_marker = chosen ? &*chosen : nullptr;
   if (chosen) observation.executable_present = world.is_regular_file(chosen->executable);
   observation.suspects = world.snapshot_suspects(own_pid);

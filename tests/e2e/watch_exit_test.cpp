@@ -110,7 +110,10 @@ class WatchExit : public ::testing::Test {
 };
 
 TEST_F(WatchExit, ReadyEventThenExitEvent) {
-  auto run = start({}, {"exit", "3"}, "s-1", false);
+  // Non-ASCII text and blanks reach the run unchanged (on Windows: the wide command line).
+  const std::string session = "s-\xd0\x97\xd0\xbe\xf0\x9f\x98\x80 \"q\"";
+  events = testing::join_path(dir, "\xd1\x81\xd0\xbe\xd0\xb1 events.jsonl");
+  auto run = start({}, {"exit", "3"}, session, false);
   {
     const auto lines = lines_of(events);
     ASSERT_EQ(lines.size(), 1u);
@@ -119,7 +122,7 @@ TEST_F(WatchExit, ReadyEventThenExitEvent) {
     EXPECT_EQ(ready["pid"], run.watched->pid());
     EXPECT_EQ(ready["watchdog_pid"], run.watchdog->pid());
     EXPECT_EQ(ready["marker_seen"], false);
-    EXPECT_EQ(ready["session_id"], "s-1");
+    EXPECT_EQ(ready["session_id"], session);
     EXPECT_EQ(ready["at"].get<std::string>().size(), 24u);
     EXPECT_FALSE(run.watchdog->wait(200ms).has_value()) << "the watchdog must wait for the process";
   }
@@ -129,6 +132,7 @@ TEST_F(WatchExit, ReadyEventThenExitEvent) {
   const Json ready = Json::parse(lines[0]);
   const Json exit = Json::parse(lines[1]);
   EXPECT_EQ(exit["event"], "process_exit_observed");
+  EXPECT_EQ(exit["session_id"], session);
   EXPECT_EQ(exit["pid"], run.watched->pid());
   EXPECT_EQ(exit["wait_result"], 0);
   EXPECT_EQ(exit["exit_code"], 3);

@@ -61,7 +61,7 @@ ProcessMarker sample_marker() {
 
 TEST(LifecycleEvents, ExitLineWithMarkerAndHit) {
   const ProcessMarker marker = sample_marker();
-  const std::optional<AntivirusHit> hit = AntivirusHit{"Trojan:Win32/X", "Quarantine", "C:\\Apps\\Zorvia.exe"};
+  const AntivirusHit hit{"Trojan:Win32/X", "Quarantine", "C:\\Apps\\Zorvia.exe"};
   ExitObservation o;
   o.at = "2026-01-31T12:00:05.000Z";
   o.session_id = "s";
@@ -104,7 +104,7 @@ TEST(LifecycleEvents, ExitLineWithoutMarkerOrExitCode) {
 TEST(LifecycleEvents, HitWithoutActionOrPathAndMarkerWithoutTexts) {
   ProcessMarker marker;
   marker.session_id = "s";
-  const std::optional<AntivirusHit> hit = AntivirusHit{"T", std::nullopt, std::nullopt};
+  const AntivirusHit hit{"T", std::nullopt, std::nullopt};
   ExitObservation o;
   o.at = "t";
   o.exit_code = 1;
