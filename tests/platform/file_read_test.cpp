@@ -108,6 +108,28 @@ TEST_F(FileReadTest, AFileLockedAgainstReadingGivesNothing) {
 
 #else
 
+TEST_F(FileReadTest, AFileLongerThanItsLengthIsReadToItsEnd) {
+  // Files of /proc report a length of 0 and still hold bytes: the buffer has to grow.
+  const auto cmdline = read_whole_file_shared("/proc/self/cmdline");
+  ASSERT_TRUE(cmdline);
+  EXPECT_NE(cmdline->find("file_read_test"), std::string::npos);
+}
+
+TEST_F(FileReadTest, AFileTooLargeForMemoryGivesNothing) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the address sanitizer ends the process on an allocation this large";
+#endif
+  std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
+  int mode = 0;
+  if (overcommit >> mode && mode == 1) GTEST_SKIP() << "every allocation succeeds with overcommit mode 1";
+  // A sparse file far larger than any machine's memory and swap.
+  const auto path = write_file("huge.json", "{");
+  std::error_code error;
+  fs::resize_file(path, std::uintmax_t{15} << 40, error);
+  if (error) GTEST_SKIP() << "no sparse file of 15 TiB here: " << error.message();
+  EXPECT_FALSE(read_whole_file_shared(path.native()));
+}
+
 TEST_F(FileReadTest, AnUnreadableFileGivesNothing) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
   const auto path = write_file("private.json", "{}");

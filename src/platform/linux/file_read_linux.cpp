@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <new>
-#include <stdexcept>
 
 #include "platform/file_read.h"
+#include "platform/read_to_end.h"
 
 namespace zorvia::platform {
 
@@ -28,51 +26,24 @@ class ScopedFd {
   int fd_;
 };
 
-constexpr std::size_t kMinimumGrowth = 8192;
 constexpr std::size_t kLargestRead = std::size_t{1} << 30;
-
-std::optional<std::string> read_all(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) return std::nullopt;
-  std::string bytes;
-  if (info.st_size > 0) {
-    if (static_cast<std::uintmax_t>(info.st_size) >= bytes.max_size()) return std::nullopt;
-    // One byte more than the length, so that reaching the end needs no growth.
-    bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
-  }
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == bytes.size()) {
-      // The file grew since its length was taken.
-      const std::size_t growth = std::max(kMinimumGrowth, bytes.size() / 2);
-      if (bytes.max_size() - bytes.size() <= growth) return std::nullopt;
-      bytes.resize(bytes.size() + growth);
-    }
-    const std::size_t want = std::min(bytes.size() - filled, kLargestRead);
-    const ssize_t got = ::read(fd, bytes.data() + filled, want);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;  // EISDIR for a directory, EIO, ...
-    }
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  bytes.resize(filled);
-  return bytes;
-}
 
 }  // namespace
 
 std::optional<std::string> read_whole_file_shared(const NativePath& path) {
-  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
-  try {
-    return read_all(fd.get());
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  } catch (const std::length_error&) {
-    return std::nullopt;
-  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || info.st_size < 0) return std::nullopt;
+  return read_to_end(static_cast<std::uintmax_t>(info.st_size),
+                     [&](char* into, std::size_t max) -> std::optional<std::size_t> {
+                       for (;;) {
+                         const ssize_t got = ::read(fd.get(), into, std::min(max, kLargestRead));
+                         if (got >= 0) return static_cast<std::size_t>(got);
+                         // A directory fails here, with EISDIR.
+                         if (errno != EINTR) return std::nullopt;
+                       }
+                     });
 }
 
 }  // namespace zorvia::platform
