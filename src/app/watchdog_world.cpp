@@ -1,0 +1,81 @@
+#include "app/watchdog_world.h"
+
+#include "app/antivirus_query.h"
+#include "app/events_file.h"
+#include "app/process_marker_file.h"
+#include "app/suspect_snapshot.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/os_error.h"
+#include "platform/watched_process.h"
+#include "text/unicode.h"
+
+namespace zorvia::app {
+
+namespace {
+
+class SystemWatchedProcess final : public lifecycle::WatchedProcess {
+ public:
+  explicit SystemWatchedProcess(platform::WatchedProcessHandle handle) : handle_(std::move(handle)) {}
+  std::uint32_t wait() override { return handle_.wait(); }
+  std::optional<std::uint32_t> exit_code() override { return handle_.exit_code(); }
+
+ private:
+  platform::WatchedProcessHandle handle_;
+};
+
+// The marker's executable is UTF-8 text; the system's paths are UTF-16 on Windows.
+platform::NativePath native_path_of(std::string_view utf8) {
+  if constexpr (sizeof(platform::PathChar) == 1) {
+    return platform::NativePath(utf8.begin(), utf8.end());
+  } else {
+    const std::u16string wide = text::utf8_to_utf16(utf8);
+    return platform::NativePath(wide.begin(), wide.end());
+  }
+}
+
+}  // namespace
+
+std::expected<std::unique_ptr<lifecycle::WatchedProcess>, std::int32_t> SystemWatchdogWorld::open_process(
+    std::uint32_t pid) {
+  auto handle = platform::WatchedProcessHandle::open(pid);
+  if (!handle) return std::unexpected(handle.error().code);
+  return std::make_unique<SystemWatchedProcess>(std::move(*handle));
+}
+
+std::uint32_t SystemWatchdogWorld::own_pid() { return platform::current_process_id(); }
+
+std::int32_t SystemWatchdogWorld::invalid_parameter_error() { return platform::invalid_parameter_error(); }
+
+lifecycle::WallClockTime SystemWatchdogWorld::now() { return platform::precise_system_time(); }
+
+std::string SystemWatchdogWorld::os_error_text(std::int32_t code) { return platform::os_error_text(code); }
+
+std::optional<lifecycle::ProcessMarker> SystemWatchdogWorld::read_marker(const Path& marker_path) {
+  return read_process_marker(marker_path);
+}
+
+void SystemWatchdogWorld::append_event(const Path& events_path, const text::JsonValue& event) {
+  append_lifecycle_event(events_path, event);
+}
+
+std::optional<lifecycle::AntivirusHit> SystemWatchdogWorld::query_antivirus(std::string_view executable) {
+  return query_antivirus_hit(executable);
+}
+
+std::string SystemWatchdogWorld::classify(std::uint32_t exit_code,
+                                          const std::optional<lifecycle::ExitSummary>& summary) {
+  return std::string(lifecycle::classify_exit(exit_code, summary));
+}
+
+bool SystemWatchdogWorld::is_regular_file(std::string_view executable) {
+  return platform::is_existing_regular_file(native_path_of(executable));
+}
+
+std::vector<std::string> SystemWatchdogWorld::snapshot_suspects(std::uint32_t own_pid) {
+  return app::snapshot_suspects(own_pid);
+}
+
+void SystemWatchdogWorld::remove_file(const Path& path) { (void)platform::remove_file(path); }
+
+}  // namespace zorvia::app

@@ -1,0 +1,59 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "platform/files.h"
+
+namespace zorvia::platform {
+
+std::optional<std::uint64_t> file_size(const NativePath& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool is_existing_regular_file(const NativePath& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool remove_file(const NativePath& path) { return ::unlink(path.c_str()) == 0; }
+
+// rename(2) replaces an existing target atomically.
+bool rename_replacing(const NativePath& from, const NativePath& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return std::unexpected(io::OsError{errno});
+  return AppendOnlyFile(fd);
+}
+
+AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+
+AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    native_ = std::exchange(other.native_, -1);
+  }
+  return *this;
+}
+
+AppendOnlyFile::~AppendOnlyFile() { close(); }
+
+void AppendOnlyFile::close() {
+  if (native_ >= 0) ::close(static_cast<int>(std::exchange(native_, -1)));
+}
+
+std::expected<std::size_t, io::OsError> AppendOnlyFile::write_some(std::span<const char> bytes) {
+  for (;;) {
+    const ssize_t written = ::write(static_cast<int>(native_), bytes.data(), bytes.size());
+    if (written >= 0) return static_cast<std::size_t>(written);
+    if (errno != EINTR) return std::unexpected(io::OsError{errno});
+  }
+}
+
+}  // namespace zorvia::platform

@@ -1,0 +1,45 @@
+#pragma once
+// Another process, opened to learn when and how it ends.
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+
+#include "io/streams.h"
+
+namespace zorvia::platform {
+
+class WatchedProcessHandle {
+ public:
+  // Windows: OpenProcess with SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION.
+  // Linux: a pidfd. The error is the code the failed open left.
+  [[nodiscard]] static std::expected<WatchedProcessHandle, io::OsError> open(std::uint32_t pid);
+
+  WatchedProcessHandle(WatchedProcessHandle&& other) noexcept;
+  WatchedProcessHandle& operator=(WatchedProcessHandle&& other) noexcept;
+  WatchedProcessHandle(const WatchedProcessHandle&) = delete;
+  WatchedProcessHandle& operator=(const WatchedProcessHandle&) = delete;
+  ~WatchedProcessHandle();
+
+  // Waits without a time-out: 0 once the process has ended; anything else (WAIT_FAILED,
+  // 0xFFFFFFFF) means the wait failed.
+  [[nodiscard]] std::uint32_t wait();
+  // After a successful wait. Linux: only while the ended process is not yet reaped, and
+  // only for a normal exit; a signalled or reaped process gives nothing.
+  [[nodiscard]] std::optional<std::uint32_t> exit_code();
+  // Closes the handle now; its result is ignored. The destructor does the same.
+  void close();
+
+ private:
+  WatchedProcessHandle(std::intptr_t native, std::uint32_t pid) : native_(native), pid_(pid) {}
+  std::intptr_t native_;
+  std::uint32_t pid_;
+};
+
+// GetCurrentProcessId, getpid.
+[[nodiscard]] std::uint32_t current_process_id();
+
+// The system's code for an invalid parameter: ERROR_INVALID_PARAMETER (87), EINVAL.
+[[nodiscard]] std::int32_t invalid_parameter_error();
+
+}  // namespace zorvia::platform

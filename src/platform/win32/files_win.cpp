@@ -1,0 +1,125 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "platform/files.h"
+#include "platform/win32/scoped_handle.h"
+
+namespace zorvia::platform {
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE:
+// append-only data access, so every write goes to the end of the file.
+constexpr DWORD kAppendAccess = 0x120114;
+
+// Newer than the headers' default target: the rename with flags, and its flag bits.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+
+// FILE_RENAME_INFO with its first member read as the Flags of the extended class; the
+// layouts agree (the flag word shares the offset of ReplaceIfExists).
+struct RenameInfoEx {
+  DWORD flags;
+  HANDLE root_directory;
+  DWORD file_name_length;
+  WCHAR file_name[1];
+};
+static_assert(offsetof(RenameInfoEx, root_directory) == offsetof(FILE_RENAME_INFO, RootDirectory));
+static_assert(offsetof(RenameInfoEx, file_name_length) == offsetof(FILE_RENAME_INFO, FileNameLength));
+static_assert(offsetof(RenameInfoEx, file_name) == offsetof(FILE_RENAME_INFO, FileName));
+
+// Metadata through a handle, so that links are followed.
+std::optional<BY_HANDLE_FILE_INFORMATION> metadata(const NativePath& path) {
+  win32::ScopedHandle file(
+      CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  return info;
+}
+
+std::wstring full_path(const NativePath& path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (written == 0 || written >= needed) return path;
+  full.resize(written);
+  return full;
+}
+
+// The rename that succeeds where MoveFileExW is denied, e.g. when the target is held open
+// with delete sharing: POSIX semantics replace it while those handles stay valid.
+bool rename_by_handle(const NativePath& from, const NativePath& to) {
+  win32::ScopedHandle file(CreateFileW(from.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return false;
+  const std::wstring target = full_path(to);
+  const std::size_t name_bytes = target.size() * sizeof(WCHAR);
+  const std::size_t size = offsetof(RenameInfoEx, file_name) + name_bytes + sizeof(WCHAR);
+  const auto storage = std::make_unique<std::max_align_t[]>(size / sizeof(std::max_align_t) + 1);
+  auto* info = reinterpret_cast<RenameInfoEx*>(storage.get());
+  info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+  info->root_directory = nullptr;
+  info->file_name_length = static_cast<DWORD>(name_bytes);
+  std::memcpy(info->file_name, target.c_str(), name_bytes + sizeof(WCHAR));
+  return SetFileInformationByHandle(file.get(), kFileRenameInfoEx, info, static_cast<DWORD>(size)) != 0;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> file_size(const NativePath& path) {
+  const auto info = metadata(path);
+  if (!info) return std::nullopt;
+  return (static_cast<std::uint64_t>(info->nFileSizeHigh) << 32) | info->nFileSizeLow;
+}
+
+bool is_existing_regular_file(const NativePath& path) {
+  const auto info = metadata(path);
+  return info && (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool remove_file(const NativePath& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool rename_replacing(const NativePath& from, const NativePath& to) {
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+  return rename_by_handle(from, to);
+}
+
+std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath& path) {
+  const HANDLE h = CreateFileW(path.c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
+  return AppendOnlyFile(reinterpret_cast<std::intptr_t>(h));
+}
+
+AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&& other) noexcept : native_(std::exchange(other.native_, 0)) {}
+
+AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    native_ = std::exchange(other.native_, 0);
+  }
+  return *this;
+}
+
+AppendOnlyFile::~AppendOnlyFile() { close(); }
+
+void AppendOnlyFile::close() { win32::ScopedHandle closing(reinterpret_cast<HANDLE>(std::exchange(native_, 0))); }
+
+std::expected<std::size_t, io::OsError> AppendOnlyFile::write_some(std::span<const char> bytes) {
+  DWORD written = 0;
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+  if (!WriteFile(reinterpret_cast<HANDLE>(native_), bytes.data(), want, &written, nullptr))
+    return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
+  return written;
+}
+
+}  // namespace zorvia::platform
