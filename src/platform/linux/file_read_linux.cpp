@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include "platform/linux/scoped_fd.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,19 +13,7 @@ namespace zorvia::platform {
 
 namespace {
 
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  ~ScopedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  [[nodiscard]] int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using linux_fd::ScopedFd;
 
 constexpr std::size_t kLargestRead = std::size_t{1} << 30;
 

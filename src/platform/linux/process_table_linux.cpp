@@ -1,4 +1,5 @@
 #include "platform/process_table.h"
+#include "platform/linux/scoped_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,19 +22,7 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  ~ScopedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  [[nodiscard]] int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using linux_fd::ScopedFd;
 
 std::optional<std::uint32_t> parse_pid(std::string_view entry) {
   if (entry.empty() || entry.front() < '1' || entry.front() > '9') return std::nullopt;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include "platform/linux/scoped_fd.h"
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -25,22 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class ScopedFd {
- public:
-  ScopedFd() = default;
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(ScopedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  ScopedFd& operator=(ScopedFd&&) = delete;
-  ~ScopedFd() { reset(); }
-  [[nodiscard]] int get() const { return fd_; }
-  [[nodiscard]] bool valid() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-  }
-
- private:
-  int fd_ = -1;
-};
+using linux_fd::ScopedFd;
 
 struct Pipe {
   ScopedFd read_end;
