@@ -10,6 +10,7 @@
 #include "platform/os_error.h"
 #include "platform/user_identity.h"
 #include "support/child_process.h"
+#include "support/pipe_codes.h"
 #include "support/stand_in.h"
 
 #ifdef _WIN32
@@ -29,13 +30,8 @@ using testing::sibling_program;
 using testing::split_frames;
 using testing::StandInApp;
 
-#ifdef _WIN32
-constexpr std::int32_t kMissing = ERROR_FILE_NOT_FOUND;
-constexpr std::int32_t kBusy = ERROR_PIPE_BUSY;
-#else
-constexpr std::int32_t kMissing = ECONNREFUSED;
-constexpr std::int32_t kBusy = EAGAIN;
-#endif
+using testing::kBusy;
+using testing::kMissing;
 
 std::string event(std::string_view text) {
   return "{\"error\":\"" + std::string(text) + "\",\"event\":\"host_error\"}";

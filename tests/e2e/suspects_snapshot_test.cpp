@@ -17,6 +17,7 @@
 #endif
 
 #include "app/suspect_snapshot.h"
+#include "platform/watched_process.h"
 #include "support/child_process.h"
 
 namespace zorvia {
@@ -27,13 +28,6 @@ using testing::join_path;
 using testing::make_temp_directory;
 using testing::sibling_program;
 
-std::uint32_t own_pid() {
-#ifdef _WIN32
-  return GetCurrentProcessId();
-#else
-  return static_cast<std::uint32_t>(::getpid());
-#endif
-}
 
 std::uint32_t entry_pid(const std::string& entry) {
   return static_cast<std::uint32_t>(std::stoul(entry.substr(entry.rfind(':') + 1)));
@@ -69,7 +63,7 @@ TEST(SuspectsSnapshot, FindsOurSuspectsWithTheirIds) {
     }
     std::ranges::sort(expected);
 
-    const std::vector<std::string> all = app::snapshot_suspects(own_pid());
+    const std::vector<std::string> all = app::snapshot_suspects(platform::current_process_id());
     EXPECT_LE(all.size(), 8u);
     EXPECT_TRUE(std::ranges::is_sorted(all));
     std::vector<std::string> found;

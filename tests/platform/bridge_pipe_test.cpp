@@ -1,6 +1,7 @@
 // The pipe client against the stand-in application, on a pipe name of this test's own (so
 // that it never meets the per-user bridge endpoint of the end-to-end tests).
 
+#include "support/pipe_codes.h"
 #include "platform/bridge_pipe.h"
 
 #include <gtest/gtest.h>
@@ -26,13 +27,8 @@ std::string private_pipe_name() {
   return std::string(host::kPipeNamespace) + "zorvia-platform-test-" + std::to_string(std::random_device{}());
 }
 
-#ifdef _WIN32
-constexpr std::int32_t kMissing = ERROR_FILE_NOT_FOUND;
-constexpr std::int32_t kBusy = ERROR_PIPE_BUSY;
-#else
-constexpr std::int32_t kMissing = ECONNREFUSED;
-constexpr std::int32_t kBusy = EAGAIN;
-#endif
+using testing::kBusy;
+using testing::kMissing;
 
 TEST(BridgePipe, MissingAndBusyPipes) {
   const std::string name = private_pipe_name();

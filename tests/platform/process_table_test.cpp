@@ -1,3 +1,4 @@
+#include "platform/watched_process.h"
 #include "platform/process_table.h"
 
 #include <gtest/gtest.h>
@@ -13,13 +14,6 @@
 namespace zorvia::platform {
 namespace {
 
-std::uint32_t own_pid() {
-#ifdef _WIN32
-  return GetCurrentProcessId();
-#else
-  return static_cast<std::uint32_t>(::getpid());
-#endif
-}
 
 // This program's name is longer than the 15 bytes the Linux task name keeps, so the whole
 // name can only come from the first argument there.
@@ -30,10 +24,10 @@ TEST(ProcessTable, HoldsThisProcessUnderItsImageName) {
   constexpr std::string_view kOwnName = "process_table_test";
 #endif
   const auto table = snapshot_processes();
-  const auto own = std::ranges::find(table, own_pid(), &lifecycle::ProcessEntry::pid);
+  const auto own = std::ranges::find(table, platform::current_process_id(), &lifecycle::ProcessEntry::pid);
   ASSERT_NE(own, table.end());
   EXPECT_EQ(own->name, kOwnName);
-  EXPECT_EQ(std::ranges::count(table, own_pid(), &lifecycle::ProcessEntry::pid), 1);
+  EXPECT_EQ(std::ranges::count(table, platform::current_process_id(), &lifecycle::ProcessEntry::pid), 1);
   EXPECT_GT(table.size(), 1u);
 }
 
