@@ -15,4 +15,7 @@ inline constexpr bool kBackslashSeparates = false;
 #endif
 using NativePath = std::basic_string<PathChar>;
 
+// No file has a NUL in its name; the system calls would silently use the text before it.
+[[nodiscard]] inline bool names_no_file(const NativePath& path) { return path.find(PathChar{0}) != NativePath::npos; }
+
 }  // namespace zorvia::platform

@@ -20,6 +20,7 @@ constexpr std::size_t kLargestRead = std::size_t{1} << 30;
 }  // namespace
 
 std::optional<std::string> read_whole_file_shared(const NativePath& path) {
+  if (names_no_file(path)) return std::nullopt;
   const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
   struct stat info {};

@@ -12,21 +12,24 @@ namespace zorvia::platform {
 
 std::optional<std::uint64_t> file_size(const NativePath& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  if (names_no_file(path) || ::stat(path.c_str(), &info) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(info.st_size);
 }
 
 bool is_existing_regular_file(const NativePath& path) {
   struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  return !names_no_file(path) && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool remove_file(const NativePath& path) { return ::unlink(path.c_str()) == 0; }
+bool remove_file(const NativePath& path) { return !names_no_file(path) && ::unlink(path.c_str()) == 0; }
 
 // rename(2) replaces an existing target atomically.
-bool rename_replacing(const NativePath& from, const NativePath& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+bool rename_replacing(const NativePath& from, const NativePath& to) {
+  return !names_no_file(from) && !names_no_file(to) && ::rename(from.c_str(), to.c_str()) == 0;
+}
 
 std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath& path) {
+  if (names_no_file(path)) return std::unexpected(io::OsError{EINVAL});
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(io::OsError{errno});
   return AppendOnlyFile(fd);

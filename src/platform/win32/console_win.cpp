@@ -53,6 +53,12 @@ io::ByteSink& standard_output() {
 
 void prepare_process() {}
 
-void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+// TerminateProcess rather than ExitProcess: the other threads may be anywhere (inside the heap,
+// in a blocking read), and no DLL detach or CRT teardown should run after them. Nothing of
+// ours is buffered.
+void exit_process(int status) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));  // only should terminating ourselves ever fail
+}
 
 }  // namespace zorvia::platform

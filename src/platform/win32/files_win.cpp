@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/win32/scoped_handle.h"
+#include "platform/win32/system_path.h"
 
 namespace zorvia::platform {
 
@@ -37,31 +38,22 @@ static_assert(offsetof(RenameInfoEx, file_name) == offsetof(FILE_RENAME_INFO, Fi
 
 // Metadata through a handle, so that links are followed.
 std::optional<BY_HANDLE_FILE_INFORMATION> metadata(const NativePath& path) {
+  const auto name = win32::system_path(path);
+  if (!name) return std::nullopt;
   win32::ScopedHandle file(
-      CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      CreateFileW(name->c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
   return info;
 }
 
-std::wstring full_path(const NativePath& path) {
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (written == 0 || written >= needed) return path;
-  full.resize(written);
-  return full;
-}
-
 // The rename that succeeds where MoveFileExW is denied, e.g. when the target is held open
 // with delete sharing: POSIX semantics replace it while those handles stay valid.
-bool rename_by_handle(const NativePath& from, const NativePath& to) {
+bool rename_by_handle(const std::wstring& from, const std::wstring& target) {
   win32::ScopedHandle file(CreateFileW(from.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) return false;
-  const std::wstring target = full_path(to);
   const std::size_t name_bytes = target.size() * sizeof(WCHAR);
   const std::size_t size = offsetof(RenameInfoEx, file_name) + name_bytes + sizeof(WCHAR);
   const auto storage = std::make_unique<std::max_align_t[]>(size / sizeof(std::max_align_t) + 1);
@@ -86,16 +78,24 @@ bool is_existing_regular_file(const NativePath& path) {
   return info && (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool remove_file(const NativePath& path) { return DeleteFileW(path.c_str()) != 0; }
+bool remove_file(const NativePath& path) {
+  const auto name = win32::system_path(path);
+  return name && DeleteFileW(name->c_str()) != 0;
+}
 
 bool rename_replacing(const NativePath& from, const NativePath& to) {
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  const auto source = win32::system_path(from);
+  const auto target = win32::system_path(to);
+  if (!source || !target) return false;
+  if (MoveFileExW(source->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-  return rename_by_handle(from, to);
+  return rename_by_handle(*source, *target);
 }
 
 std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath& path) {
-  const HANDLE h = CreateFileW(path.c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
+  const auto name = win32::system_path(path);
+  if (!name) return std::unexpected(io::OsError{ERROR_INVALID_NAME});
+  const HANDLE h = CreateFileW(name->c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
   return AppendOnlyFile(reinterpret_cast<std::intptr_t>(h));
 }
