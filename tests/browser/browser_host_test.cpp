@@ -16,7 +16,6 @@
 #include <fstream>
 #include <iostream>
 #include <functional>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -61,9 +60,9 @@ std::vector<json> read_reports(const fs::path& path) {
   return reports;
 }
 
-// Processes of one session, found through /proc, with the image they run.
-std::map<pid_t, std::string> session_processes(pid_t session) {
-  std::map<pid_t, std::string> found;
+// Live processes of one session, found through /proc.
+std::set<pid_t> session_processes(pid_t session) {
+  std::set<pid_t> found;
   for (const auto& entry : fs::directory_iterator("/proc")) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -76,8 +75,7 @@ std::map<pid_t, std::string> session_processes(pid_t session) {
     long ppid = 0, pgrp = 0, sid = 0;
     fields >> state >> ppid >> pgrp >> sid;
     if (sid != session || state == "Z") continue;
-    std::error_code ec;
-    found[static_cast<pid_t>(std::stol(name))] = fs::read_symlink(entry.path() / "exe", ec).string();
+    found.insert(static_cast<pid_t>(std::stol(name)));
   }
   return found;
 }
