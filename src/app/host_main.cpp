@@ -1,6 +1,5 @@
 #include "app/host_main.h"
 
-#include <mutex>
 #include <thread>
 
 #include "host/run_host.h"
@@ -45,9 +44,10 @@ class PlatformWorld final : public host::HostWorld {
   io::SharedOutput& standard_output() override { return output_; }
 
   [[noreturn]] void relay_ended() override {
-    // A frame being written goes out whole first; a standard-input read still pending is
-    // abandoned, so the browser learns at once that the host is gone.
-    std::lock_guard lock(output_.mutex());
+    // The output is stopped and the pipe shut down: a frame being written goes out whole
+    // first; a standard-input read still pending is abandoned, so the browser learns at once
+    // that the host is gone.
+    output_.wait_until_idle();
     platform::exit_process(0);
   }
 

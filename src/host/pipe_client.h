@@ -13,6 +13,10 @@ class PipeClient {
   virtual ~PipeClient() = default;
   [[nodiscard]] virtual io::ByteSource& read_half() = 0;
   [[nodiscard]] virtual io::ByteSink& write_half() = 0;
+  // Ends the connection now, from any thread, while the halves may be in use: the
+  // application sees the host's end closed, a read or write in progress ends, and any later
+  // one fails or reads the end. Destruction still releases the rest.
+  virtual void shut_down() = 0;
 };
 
 }  // namespace zorvia::host

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "host/frame.h"
@@ -66,23 +67,32 @@ void relay_streams(PipeClient& pipe, io::ByteSource& standard_input, io::SharedO
                    Runtime& runtime, const std::function<void()>& on_first_end) {
   std::mutex mutex;
   std::condition_variable changed;
-  bool one_ended = false;
-  const auto mark_end = [&] {
+  bool first_end_taken = false;
+  bool relay_over = false;
+  // Runs on the thread of the direction that ended, at once: from here no frame starts and
+  // the application sees the pipe closed, even while the other direction is stuck in a write.
+  const auto end_relay = [&] {
+    {
+      std::lock_guard lock(mutex);
+      if (std::exchange(first_end_taken, true)) return;
+    }
+    standard_output.stop();
+    pipe.shut_down();
     std::lock_guard lock(mutex);
-    one_ended = true;
+    relay_over = true;
     changed.notify_all();
   };
   runtime.start(0, [&] {
     extension_to_pipe(standard_input, pipe.write_half());
-    mark_end();
+    end_relay();
   });
   runtime.start(1, [&] {
     pipe_to_extension(pipe.read_half(), standard_output);
-    mark_end();
+    end_relay();
   });
   {
     std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return one_ended; });
+    changed.wait(lock, [&] { return relay_over; });
   }
   on_first_end();
   runtime.join();

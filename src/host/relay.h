@@ -22,9 +22,10 @@ void extension_to_pipe(io::ByteSource& standard_input, io::ByteSink& pipe);
 void pipe_to_extension(io::ByteSource& pipe, io::SharedOutput& standard_output);
 
 // Runs both directions at once, one on each worker of `runtime`. As soon as the first has
-// ended, `on_first_end` runs while the other may still be blocked in a read or a write; the
-// host ends the process there. Should it return, the relay waits for the other direction too.
-// Every end is silent.
+// ended, the standard output is stopped (at most the frame already being written goes out)
+// and the pipe is shut down; then `on_first_end` runs while the other direction may still be
+// blocked in a read or a write, and the host ends the process there. Should it return, the
+// relay waits for the other direction too. Every end is silent.
 void relay_streams(PipeClient& pipe, io::ByteSource& standard_input, io::SharedOutput& standard_output,
                    Runtime& runtime, const std::function<void()>& on_first_end);
 

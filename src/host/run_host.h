@@ -39,7 +39,8 @@ class HostWorld {
   [[nodiscard]] virtual std::string os_error_text(std::int32_t code) = 0;
   [[nodiscard]] virtual io::ByteSource& standard_input() = 0;
   [[nodiscard]] virtual io::SharedOutput& standard_output() = 0;
-  // The first direction of the relay has ended; the real host ends the process here.
+  // The first direction of the relay has ended, standard output is stopped and the pipe shut
+  // down; the real host waits for a frame still being written and ends the process here.
   virtual void relay_ended() = 0;
 };
 

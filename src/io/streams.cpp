@@ -22,4 +22,31 @@ WriteAll write_all(ByteSink& sink, std::span<const char> bytes) {
   return WriteAll::complete;
 }
 
+WriteAll SharedOutput::write_whole(std::span<const char> bytes) {
+  {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return !writing_ || stopped_; });
+    if (stopped_) return WriteAll::took_nothing;
+    writing_ = true;
+  }
+  const WriteAll result = write_all(sink_, bytes);
+  {
+    std::lock_guard lock(mutex_);
+    writing_ = false;
+  }
+  idle_.notify_all();
+  return result;
+}
+
+void SharedOutput::stop() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  idle_.notify_all();  // writers waiting for their turn give up
+}
+
+void SharedOutput::wait_until_idle() {
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [&] { return !writing_; });
+}
+
 }  // namespace zorvia::io

@@ -2,6 +2,7 @@
 // Byte streams as the rules of the system see them. The platform supplies the real
 // standard streams, pipe and files; tests supply memory streams.
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -40,20 +41,25 @@ enum class WriteAll { complete, took_nothing, failed };
 [[nodiscard]] WriteAll write_all(ByteSink& sink, std::span<const char> bytes);
 
 // The process's standard output as host errors and relayed frames share it: each call
-// writes one whole frame under one lock, so nothing can come between a frame's bytes.
+// writes one whole frame, and nothing can come between a frame's bytes. The state lock is
+// never held during a write, so a stop is decided at once even while a write is stuck.
 class SharedOutput {
  public:
   explicit SharedOutput(ByteSink& sink) : sink_(sink) {}
-  [[nodiscard]] WriteAll write_whole(std::span<const char> bytes) {
-    std::lock_guard lock(mutex_);
-    return write_all(sink_, bytes);
-  }
-  // Held by the program's end so that a frame being written is finished first.
-  std::mutex& mutex() { return mutex_; }
+  // Waits for a write in progress, then writes `bytes` whole. Once stopped it writes nothing
+  // and returns `took_nothing`.
+  [[nodiscard]] WriteAll write_whole(std::span<const char> bytes);
+  // From now on no write starts; one already in progress goes on. Never waits.
+  void stop();
+  // Returns once no write is in progress.
+  void wait_until_idle();
 
  private:
   ByteSink& sink_;
   std::mutex mutex_;
+  std::condition_variable idle_;
+  bool writing_ = false;
+  bool stopped_ = false;
 };
 
 }  // namespace zorvia::io

@@ -26,6 +26,7 @@ class BridgePipe final : public host::PipeClient {
 
   [[nodiscard]] io::ByteSource& read_half() override;
   [[nodiscard]] io::ByteSink& write_half() override;
+  void shut_down() override;
   [[nodiscard]] Impl& impl() { return *impl_; }
 
  private:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "support/child_process.h"
 #include "support/stand_in.h"
@@ -95,6 +96,86 @@ TEST(HostRelay, ClosingStandardInputEndsTheHostWhileTheApplicationWrites) {
   host.join_output();
   const auto frames = split_frames(host.output());
   ASSERT_TRUE(frames.has_value()) << "a frame was torn at the end";
+  for (const auto& f : *frames) ASSERT_EQ(f, std::string(100, 'x'));
+  EXPECT_EQ(host.errors(), "");
+}
+
+// A server that ends its connection once everything it wrote was read: whether it closes or,
+// as a multi-instance server does, disconnects first, its final line without "\n" (already
+// read by the host) still goes to the browser.
+TEST(HostRelay, FinalLineArrivesHoweverTheApplicationEndsTheConnection) {
+  for (const char* how : {"close", "disconnect"}) {
+    SCOPED_TRACE(how);
+    StandInApp app({"write", "{\"a\":1}\n{\"final\":true}", "--finish", how});
+    ASSERT_TRUE(app.ready());
+    Child host(sibling_program("zorvia-host"), {});  // standard input stays open, and silent
+    EXPECT_EQ(host.wait(kEnds), 0u);
+    host.join_output();
+    EXPECT_EQ(frames_of(host), (std::vector<std::string>{"{\"a\":1}", "{\"final\":true}"}));
+    EXPECT_EQ(host.errors(), "");
+  }
+}
+
+// Started without standard input or output, the host must not take the bridge connection
+// for it: missing input is its end, missing output fails, and either ends the relay. Only
+// descriptor numbers are handed out again, lowest first; a Windows standard handle is not.
+TEST(HostRelay, MissingStandardStreamIsNeverTheBridgeConnection) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a missing standard handle is never reused on Windows";
+#endif
+  struct Case {
+    const char* name;
+    bool stdin_missing;
+    bool stdout_missing;
+    const char* app_received;
+  };
+  constexpr Case kCases[] = {
+      {"no standard input", true, false, "closed 0 0\n"},
+      {"no standard output", false, true, "closed 8 1\n"},  // the one line, never its echo
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    StandInApp app({"echo"});
+    ASSERT_TRUE(app.ready());
+    testing::ChildOptions options;
+    options.stdin_missing = c.stdin_missing;
+    options.stdout_missing = c.stdout_missing;
+    Child host(sibling_program("zorvia-host"), {}, options);
+    if (!c.stdin_missing) {
+      ASSERT_TRUE(host.write_stdin(frame("{\"a\":1}")));
+    }
+    EXPECT_EQ(host.wait(kEnds), 0u);
+    EXPECT_TRUE(app.wait_for(c.app_received, kEnds)) << app.report();
+    host.join_output();
+    EXPECT_EQ(host.output(), "");
+    EXPECT_EQ(host.errors(), "");
+  }
+}
+
+// The browser stops reading while the application writes fast, then closes standard input.
+// The application learns at once that the host is gone, though a frame's write is stuck; once
+// the browser reads again, that frame goes out whole and no frame after it.
+TEST(HostRelay, EndWhileTheBrowserIsNotReading) {
+  constexpr std::size_t kCapacity = 64 * 1024;
+  constexpr std::size_t kFrame = 4 + 100;
+  StandInApp app({"flood", "0", "100"});  // writes until the client goes
+  ASSERT_TRUE(app.ready());
+  testing::ChildOptions options;
+  options.stdout_held = true;
+  options.stdout_capacity = kCapacity;
+  Child host(sibling_program("zorvia-host"), {}, options);
+  ASSERT_TRUE(app.wait_for("accepted\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let standard output fill up
+  host.close_stdin();
+  EXPECT_TRUE(app.wait_for("closed ", kEnds)) << "the pipe stayed open while the write was stuck";
+  EXPECT_FALSE(host.wait(std::chrono::milliseconds(0))) << "the stuck frame is finished first";
+  host.release_output();
+  EXPECT_EQ(host.wait(kEnds), 0u);
+  host.join_output();
+  const auto frames = split_frames(host.output());
+  ASSERT_TRUE(frames.has_value()) << "a frame was torn at the end";
+  // What the pipe held, and the one frame whose write was in progress.
+  EXPECT_LE(frames->size(), kCapacity / kFrame + 1);
   for (const auto& f : *frames) ASSERT_EQ(f, std::string(100, 'x'));
   EXPECT_EQ(host.errors(), "");
 }

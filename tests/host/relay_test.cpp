@@ -226,48 +226,58 @@ TEST(PipeToExtension, MemoryStaysBoundedForHugeLines) {
   }
 }
 
-// A source that blocks until released, like a pipe or standard input with nothing to read.
-class BlockedSource final : public io::ByteSource {
- public:
-  std::expected<std::size_t, io::OsError> read_some(std::span<char>) override {
-    std::unique_lock lock(mutex_);
-    waiting_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return released_; });
-    return 0;
-  }
-  void release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
-  bool waiting() {
-    std::lock_guard lock(mutex_);
-    return waiting_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool waiting_ = false;
-  bool released_ = false;
-};
-
 class SplitPipe final : public PipeClient {
  public:
-  SplitPipe(io::ByteSource& from_app, io::ByteSink& to_app) : from_app_(from_app), to_app_(to_app) {}
+  SplitPipe(io::ByteSource& from_app, io::ByteSink& to_app, std::function<void()> on_shut_down = [] {})
+      : from_app_(from_app), to_app_(to_app), on_shut_down_(std::move(on_shut_down)) {}
   io::ByteSource& read_half() override { return from_app_; }
   io::ByteSink& write_half() override { return to_app_; }
+  void shut_down() override {
+    ++shut_downs_;
+    on_shut_down_();
+  }
+  int shut_downs() const { return shut_downs_; }
 
  private:
   io::ByteSource& from_app_;
   io::ByteSink& to_app_;
+  std::function<void()> on_shut_down_;
+  std::atomic<int> shut_downs_ = 0;
+};
+
+// A sink whose writes wait at a gate: `entered` runs as a write begins, then the write
+// holds until the gate opens.
+class GatedSink final : public io::ByteSink {
+ public:
+  explicit GatedSink(std::function<void()> entered = [] {}) : entered_(std::move(entered)) {}
+  std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
+    entered_();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return open_; });
+    return inner_.write_some(bytes);
+  }
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  std::string data() {
+    std::lock_guard lock(mutex_);
+    return inner_.data();
+  }
+
+ private:
+  std::function<void()> entered_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  MemorySink inner_;
 };
 
 TEST(RelayStreams, FirstDirectionToEndEndsTheRelayWhileTheOtherIsBlocked) {
   for (const bool input_ends_first : {true, false}) {
     SCOPED_TRACE(input_ends_first ? "standard input ends" : "the application closes the pipe");
-    BlockedSource blocked;
+    testing::BlockingSource blocked;
     MemorySource finite(input_ends_first ? frame("{\"to\":\"app\"}") : std::string("{\"to\":\"browser\"}\n"));
     MemorySink to_app;
     MemorySink browser;
@@ -276,19 +286,39 @@ TEST(RelayStreams, FirstDirectionToEndEndsTheRelayWhileTheOtherIsBlocked) {
     io::ByteSource& input = input_ends_first ? static_cast<io::ByteSource&>(finite) : blocked;
     ThreadRuntime runtime;
     int ends = 0;
-    bool other_was_blocked = false;
+    int shut_downs_before_end = 0;
     relay_streams(pipe, input, out, runtime, [&] {
       ++ends;
+      shut_downs_before_end = pipe.shut_downs();
       // The host ends the process here; the test lets the blocked direction go instead.
-      while (!blocked.waiting()) std::this_thread::yield();
-      other_was_blocked = true;
+      blocked.wait_until_blocked();
       blocked.release();
     });
     EXPECT_EQ(ends, 1);
-    EXPECT_TRUE(other_was_blocked);
+    EXPECT_EQ(shut_downs_before_end, 1) << "the pipe is shut down before the end is reported";
+    EXPECT_EQ(pipe.shut_downs(), 1) << "and only once";
     EXPECT_EQ(to_app.data(), input_ends_first ? "{\"to\":\"app\"}\n" : "");
     EXPECT_EQ(browser.data(), input_ends_first ? "" : frame("{\"to\":\"browser\"}"));
   }
+}
+
+// Standard input ends while a frame's write is stuck (the browser has stopped reading) and
+// many more lines are ready: the pipe is shut down at once, the stuck frame goes out whole,
+// and not one frame more.
+TEST(RelayStreams, NoFrameStartsOnceTheRelayHasEnded) {
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "{\"n\":" + std::to_string(i) + "}\n";
+  MemorySource from_app(lines);
+  testing::BlockingSource input;
+  GatedSink browser([&] { input.release(); });  // the first write is stuck, and then input ends
+  std::atomic<bool> output_stuck_at_shut_down = false;
+  MemorySink to_app;
+  SplitPipe pipe(from_app, to_app, [&] { output_stuck_at_shut_down = browser.data().empty(); });
+  io::SharedOutput out(browser);
+  ThreadRuntime runtime;
+  relay_streams(pipe, input, out, runtime, [&] { browser.open(); });
+  EXPECT_TRUE(output_stuck_at_shut_down) << "the pipe waited for the stuck write";
+  EXPECT_EQ(browser.data(), frame("{\"n\":0}"));
 }
 
 // A sink that holds each write until the other direction has moved, so that the relay
@@ -326,11 +356,12 @@ TEST(RelayStreams, BothDirectionsRunAtOnce) {
     changed.notify_all();
   };
   MemorySource from_app("{\"b\":1}\n");
-  MemorySource input(frame("{\"a\":1}"));
+  // Standard input stays open until the application's side has ended the relay.
+  testing::BlockingSource input(frame("{\"a\":1}"));
   SplitPipe pipe(from_app, to_app);
   io::SharedOutput out(browser);
   ThreadRuntime runtime;
-  relay_streams(pipe, input, out, runtime, [] {});
+  relay_streams(pipe, input, out, runtime, [&] { input.release(); });
   EXPECT_EQ(to_app.inner.data(), "{\"a\":1}\n");
   EXPECT_EQ(browser.inner.data(), frame("{\"b\":1}"));
 }

@@ -15,7 +15,7 @@ namespace {
 using testing::MemorySink;
 using testing::MemorySource;
 
-// A pipe whose closing is recorded in the world's log.
+// A pipe whose shutting down and closing are recorded in the world's log.
 class FakePipe final : public PipeClient {
  public:
   FakePipe(std::vector<std::string>& log, std::string from_app, MemorySink& to_app)
@@ -23,6 +23,7 @@ class FakePipe final : public PipeClient {
   ~FakePipe() override { log_.push_back("pipe closed"); }
   io::ByteSource& read_half() override { return from_app_; }
   io::ByteSink& write_half() override { return to_app_; }
+  void shut_down() override { log_.push_back("pipe shut down"); }
 
  private:
   std::vector<std::string>& log_;
@@ -44,7 +45,8 @@ class FakeWorld final : public HostWorld {
   std::deque<Answer> answers;  // when empty, the open succeeds
   bool same_user = true;
   std::string from_app;
-  MemorySource browser_input{std::string{}};
+  std::string browser_input_data;
+  std::unique_ptr<testing::BlockingSource> browser_input;  // made when the host asks for it
   MemorySink browser_output;
 
   std::vector<std::string> log;
@@ -83,9 +85,16 @@ class FakeWorld final : public HostWorld {
   std::string os_error_text(std::int32_t code) override {
     return "message " + std::to_string(code) + " (os error " + std::to_string(code) + ")";
   }
-  io::ByteSource& standard_input() override { return browser_input; }
+  // Open until the relay has ended, as a browser keeps it.
+  io::ByteSource& standard_input() override {
+    if (!browser_input) browser_input = std::make_unique<testing::BlockingSource>(browser_input_data);
+    return *browser_input;
+  }
   io::SharedOutput& standard_output() override { return shared_; }
-  void relay_ended() override { log.push_back("relay ended"); }
+  void relay_ended() override {
+    log.push_back("relay ended");
+    if (browser_input) browser_input->release();  // the real host would end the process here
+  }
 
   // The host error texts written, in order; the frames must be whole.
   std::vector<std::string> events() {
@@ -167,25 +176,26 @@ TEST(HostMain, ConnectFailuresAndTheBusyRetry) {
 TEST(HostMain, ForeignServerIsRefusedBeforeAnythingMoves) {
   FakeWorld world;
   world.same_user = false;
-  world.browser_input = MemorySource(testing::frame("{\"never\":1}"));
+  world.browser_input_data = testing::frame("{\"never\":1}");
   world.from_app = "{\"never\":2}\n";
   host_main(world);
   EXPECT_EQ(world.events(), std::vector<std::string>{std::string(kForeignServerText)});
   // The event is written while the pipe is still open, and the pipe closes right after.
   EXPECT_EQ(world.log, (std::vector<std::string>{"build runtime", "sid", "open", "check user", "pipe closed"}));
-  EXPECT_EQ(world.browser_input.consumed(), 0u) << "standard input is never read";
+  EXPECT_TRUE(!world.browser_input || world.browser_input->consumed() == 0) << "standard input is never read";
 }
 
 TEST(HostMain, ConnectedHostRelaysBothWaysSilently) {
   FakeWorld world;
-  world.browser_input = MemorySource(testing::frame("{\"to\":\"app\"}"));
+  world.browser_input_data = testing::frame("{\"to\":\"app\"}");
   world.from_app = "{\"to\":\"browser\"}\r\n";
   host_main(world);
-  // Both memory inputs end, so both directions finish; the relay's end comes once, silently.
+  // The application's side ends first; the relay's end comes once, silently, after the pipe
+  // was shut down.
   EXPECT_EQ(world.to_app.data(), "{\"to\":\"app\"}\n");
   EXPECT_EQ(world.browser_output.data(), testing::frame("{\"to\":\"browser\"}"));
-  EXPECT_EQ(world.log, (std::vector<std::string>{"build runtime", "sid", "open", "check user", "relay ended",
-                                                 "pipe closed"}));
+  EXPECT_EQ(world.log, (std::vector<std::string>{"build runtime", "sid", "open", "check user", "pipe shut down",
+                                                 "relay ended", "pipe closed"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -73,16 +74,53 @@ TEST(BridgePipe, ReadAndWritePendingAtOnce) {
   EXPECT_TRUE(app.wait_for("closed 6 1\n"));
 }
 
-TEST(BridgePipe, ServerClosingIsTheEndOfThePipe) {
+// However the server ends its connection, once its last bytes are read the pipe reads as
+// its end, not as an error.
+TEST(BridgePipe, ServerEndingTheConnectionIsTheEndOfThePipe) {
+  for (const char* how : {"close", "disconnect"}) {
+    SCOPED_TRACE(how);
+    const std::string name = private_pipe_name();
+    StandInApp app({"write", "last", "--finish", how, "--pipe", name});
+    ASSERT_TRUE(app.ready());
+    auto pipe = open_bridge_pipe(name);
+    ASSERT_TRUE(pipe.has_value()) << pipe.error().code;
+    std::string got;
+    for (;;) {
+      char buffer[16];
+      const auto n = (*pipe)->read_half().read_some(buffer);
+      ASSERT_TRUE(n.has_value()) << n.error().code;
+      if (*n == 0) break;
+      got.append(buffer, *n);
+    }
+    EXPECT_EQ(got, "last");
+  }
+}
+
+// Shutting down from another thread ends a read in progress there, tells the application,
+// and leaves every later transfer failing or reading the end.
+TEST(BridgePipe, ShutDownEndsAReadInProgress) {
   const std::string name = private_pipe_name();
-  StandInApp app({"accept-and-close", "--pipe", name});
+  StandInApp app({"sink", "--pipe", name});  // writes nothing: a read waits for ever
   ASSERT_TRUE(app.ready());
   auto pipe = open_bridge_pipe(name);
   ASSERT_TRUE(pipe.has_value()) << pipe.error().code;
+  ASSERT_EQ(io::write_all((*pipe)->write_half(), std::string_view("one\n")), io::WriteAll::complete);
+  std::optional<std::expected<std::size_t, io::OsError>> read;
+  std::thread reader([&] {
+    char buffer[16];
+    read = (*pipe)->read_half().read_some(buffer);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the read be pending first
+  (*pipe)->shut_down();
+  reader.join();
+  ASSERT_TRUE(read.has_value());
+  EXPECT_TRUE(!read->has_value() || **read == 0) << "the read ends, with no bytes";
+  EXPECT_TRUE(app.wait_for("closed 4 1\n"));
+  EXPECT_NE(io::write_all((*pipe)->write_half(), std::string_view("two\n")), io::WriteAll::complete);
   char buffer[16];
-  const auto got = (*pipe)->read_half().read_some(buffer);
-  ASSERT_TRUE(got.has_value()) << got.error().code;
-  EXPECT_EQ(*got, 0u);
+  const auto later = (*pipe)->read_half().read_some(buffer);
+  EXPECT_TRUE(!later.has_value() || *later == 0);
+  (*pipe)->shut_down();  // a second time does nothing
 }
 
 }  // namespace

@@ -28,6 +28,13 @@ struct Gathered {
   std::mutex mutex;
   std::condition_variable changed;
   std::string out, err;
+  bool out_held = false;
+
+  void wait_unless_held(bool is_err) {
+    if (is_err) return;
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return !out_held; });
+  }
 };
 
 }  // namespace
@@ -84,6 +91,7 @@ struct Child::Impl {
 
   static std::thread reader(HANDLE h, std::shared_ptr<Gathered> g, bool is_err) {
     return std::thread([h, g, is_err] {
+      g->wait_unless_held(is_err);
       char buf[65536];
       DWORD got = 0;
       while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) {
@@ -107,7 +115,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args, C
   } else {
     in_read = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
   }
-  CreatePipe(&out_read, &out_write, &inherit, 1 << 20);
+  CreatePipe(&out_read, &out_write, &inherit, static_cast<DWORD>(options.stdout_capacity));
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   CreatePipe(&err_read, &err_write, &inherit, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
@@ -125,9 +133,10 @@ Child::Child(const std::string& program, const std::vector<std::string>& args, C
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = in_read;
-  si.hStdOutput = out_write;
+  si.hStdInput = options.stdin_missing ? nullptr : in_read;
+  si.hStdOutput = options.stdout_missing ? nullptr : out_write;
   si.hStdError = err_write;
+  impl_->gathered->out_held = options.stdout_held;
   const std::wstring app = widen(program);
   started_ = CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
                             &impl_->pi) != 0;
@@ -179,6 +188,7 @@ struct Child::Impl {
 
   static std::thread reader(int fd, std::shared_ptr<Gathered> g, bool is_err) {
     return std::thread([fd, g, is_err] {
+      g->wait_unless_held(is_err);
       char buf[65536];
       for (;;) {
         const ssize_t got = ::read(fd, buf, sizeof buf);
@@ -200,14 +210,21 @@ Child::Child(const std::string& program, const std::vector<std::string>& args, C
   if (options.stdin_pipe) ::pipe2(in, O_CLOEXEC);
   ::pipe2(out, O_CLOEXEC);
   ::pipe2(err, O_CLOEXEC);
+  ::fcntl(out[1], F_SETPIPE_SZ, static_cast<int>(options.stdout_capacity));
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (options.stdin_pipe)
+  if (options.stdin_missing)
+    posix_spawn_file_actions_addclose(&actions, 0);
+  else if (options.stdin_pipe)
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   else
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (options.stdout_missing)
+    posix_spawn_file_actions_addclose(&actions, 1);
+  else
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  impl_->gathered->out_held = options.stdout_held;
   if (options.stdout_closed) {
     ::close(out[0]);
     out[0] = -1;
@@ -266,6 +283,12 @@ void Child::kill() {
 
 #endif
 
+void Child::release_output() {
+  std::lock_guard lock(impl_->gathered->mutex);
+  impl_->gathered->out_held = false;
+  impl_->gathered->changed.notify_all();
+}
+
 bool Child::wait_for_output(std::size_t count, std::chrono::milliseconds timeout) {
   std::unique_lock lock(impl_->gathered->mutex);
   return impl_->gathered->changed.wait_for(lock, timeout, [&] { return impl_->gathered->out.size() >= count; });
@@ -278,14 +301,17 @@ std::string Child::output() {
 
 Child::~Child() {
   close_stdin();
-  if (started_ && !wait(std::chrono::milliseconds(0))) {
-    kill();
-    wait(std::chrono::seconds(10));
-  }
   join_output();
 }
 
 void Child::join_output() {
+  // Called once the child should have ended: one that has not (its test has failed already)
+  // is ended here, so that the readers can reach the end of its output.
+  if (started_ && !wait(std::chrono::milliseconds(0))) {
+    kill();
+    wait(std::chrono::seconds(10));
+  }
+  release_output();
   if (impl_->out_reader.joinable()) impl_->out_reader.join();
   if (impl_->err_reader.joinable()) impl_->err_reader.join();
 }

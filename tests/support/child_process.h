@@ -25,8 +25,12 @@ std::string make_temp_directory(const std::string& tag);
 std::string join_path(const std::string& dir, const std::string& name);
 
 struct ChildOptions {
-  bool stdin_pipe = true;      // false: standard input is the null device
-  bool stdout_closed = false;  // true: standard output's reader is gone before the child starts
+  bool stdin_pipe = true;       // false: standard input is the null device
+  bool stdout_closed = false;   // true: standard output's reader is gone before the child starts
+  bool stdin_missing = false;   // true: the child starts with no standard input at all
+  bool stdout_missing = false;  // true: the child starts with no standard output at all
+  bool stdout_held = false;     // true: nothing is read from standard output until release_output
+  std::size_t stdout_capacity = 1 << 20;  // what standard output's pipe holds unread
 };
 
 class Child {
@@ -43,9 +47,12 @@ class Child {
   bool write_stdin(const std::string& bytes);
   void close_stdin();
 
+  // Starts reading standard output when it was held.
+  void release_output();
   // Waits until standard output holds at least `count` bytes, or the timeout passes.
   bool wait_for_output(std::size_t count, std::chrono::milliseconds timeout);
-  // After the child has ended: waits until both outputs are read to their end.
+  // After the child has ended (it is killed if it has not): waits until both outputs are read
+  // to their end.
   void join_output();
   std::string output();  // everything gathered from standard output so far
   std::string errors();  // everything gathered from standard error so far

@@ -3,7 +3,9 @@
 // chosen pieces and then ends or fails, and a sink that records or refuses.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,48 @@ class MemorySink final : public io::ByteSink {
   std::size_t capacity_;
   bool refuse_with_error_;
   std::size_t writes_ = 0;
+};
+
+// Hands out `data`, then blocks like a pipe or standard input with nothing to read, until
+// released; then it ends.
+class BlockingSource final : public io::ByteSource {
+ public:
+  explicit BlockingSource(std::string data = {}) : data_(std::move(data)) {}
+  std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
+    std::unique_lock lock(mutex_);
+    if (pos_ < data_.size()) {
+      const std::size_t n = std::min(into.size(), data_.size() - pos_);
+      std::memcpy(into.data(), data_.data() + pos_, n);
+      pos_ += n;
+      return n;
+    }
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return released_; });
+    return 0;
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  std::size_t consumed() {
+    std::lock_guard lock(mutex_);
+    return pos_;
+  }
+  // Waits until a read has found nothing more to hand out.
+  void wait_until_blocked() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return waiting_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string data_;
+  std::size_t pos_ = 0;
+  bool waiting_ = false;
+  bool released_ = false;
 };
 
 }  // namespace zorvia::testing

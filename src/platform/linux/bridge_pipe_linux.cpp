@@ -70,6 +70,9 @@ BridgePipe::BridgePipe(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 BridgePipe::~BridgePipe() = default;
 io::ByteSource& BridgePipe::read_half() { return impl_->reader; }
 io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
+// Not close: the descriptor stays ours until destruction, so the other thread's recv or send
+// can never meet a reused number; the peer sees the end of its client all the same.
+void BridgePipe::shut_down() { ::shutdown(impl_->fd, SHUT_RDWR); }
 
 std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std::string_view name) {
   std::string_view abstract_name = name;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -47,7 +48,31 @@ io::ByteSink& standard_output() {
   return output;
 }
 
-void prepare_process() { ::signal(SIGPIPE, SIG_IGN); }
+namespace {
+
+// A standard descriptor missing at start would be the number the next open gets, and the
+// bridge socket would then stand in for standard input or output. Each missing one gets a
+// placeholder that keeps its number unusable: the read end of a pipe whose write end is
+// closed reads as the end of input, and a write to it fails with EBADF.
+void hold_missing_standard_descriptors() {
+  bool missing = false;
+  for (int fd = 0; fd <= 2; ++fd) missing = missing || (::fcntl(fd, F_GETFD) < 0 && errno == EBADF);
+  if (!missing) return;
+  int ends[2];
+  if (::pipe(ends) != 0) return;
+  // The lowest free numbers come first, so the read end already holds the lowest missing one.
+  ::close(ends[1]);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fd != ends[0] && ::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::dup2(ends[0], fd);
+  }
+}
+
+}  // namespace
+
+void prepare_process() {
+  hold_missing_standard_descriptors();
+  ::signal(SIGPIPE, SIG_IGN);
+}
 
 void exit_process(int status) { ::_exit(status); }
 

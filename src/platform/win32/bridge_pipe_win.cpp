@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 
 #include "platform/bridge_pipe.h"
@@ -15,59 +16,97 @@ namespace {
 constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;  // 0x40110000
 constexpr DWORD kLargestTransfer = 1u << 30;
 
-// One direction's overlapped I/O: its own OVERLAPPED and event. Each call waits for its I/O
-// to complete before it returns, so the OVERLAPPED and the caller's buffer are never
-// released while the system still uses them.
+// How the server's closing of its end shows on a read: a plain close gives a broken pipe,
+// DisconnectNamedPipe "not connected". Both are the end of the pipe, after whatever was read.
+bool is_end_of_pipe(DWORD error) { return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED; }
+
+// The pipe handle both directions share. An I/O starts only under the lock and only while the
+// handle is open, so shut_down can close it while the other thread is anywhere: a transfer in
+// flight is cancelled, a later one never meets a closed (or reused) handle value.
+class GuardedPipe {
+ public:
+  explicit GuardedPipe(win32::ScopedHandle pipe) : pipe_(std::move(pipe)) {}
+
+  // Calls start(handle) under the lock; ERROR_PIPE_NOT_CONNECTED once the pipe is shut down.
+  template <typename Start>
+  DWORD begin(Start start) {
+    std::lock_guard lock(mutex_);
+    if (!pipe_) return ERROR_PIPE_NOT_CONNECTED;
+    return start(pipe_.get()) ? ERROR_SUCCESS : GetLastError();
+  }
+
+  void shut_down() {
+    std::lock_guard lock(mutex_);
+    if (!pipe_) return;
+    CancelIoEx(pipe_.get(), nullptr);  // both directions' transfers in flight end now
+    pipe_.reset();                     // and the server sees our end closed
+  }
+
+  // Only while no other thread can shut the pipe down (before the relay).
+  [[nodiscard]] HANDLE handle() const { return pipe_.get(); }
+
+ private:
+  std::mutex mutex_;
+  win32::ScopedHandle pipe_;
+};
+
+// One direction's overlapped I/O: its own OVERLAPPED and event. Each call waits on its own
+// event (never on the pipe handle, which shut_down may have closed meanwhile) until its I/O
+// is complete, so the OVERLAPPED and the caller's buffer are never released while the system
+// still uses them.
 class OverlappedDirection {
  public:
-  explicit OverlappedDirection(HANDLE pipe, win32::ScopedHandle event) : pipe_(pipe), event_(std::move(event)) {}
+  OverlappedDirection(GuardedPipe& pipe, win32::ScopedHandle event) : pipe_(pipe), event_(std::move(event)) {}
 
   template <typename Start>
   std::expected<std::size_t, io::OsError> transfer(Start start) {
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = event_.get();
-    if (!start(&overlapped_)) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_IO_PENDING) return std::unexpected(io::OsError{static_cast<std::int32_t>(error)});
-    }
+    HANDLE used = nullptr;
+    const DWORD started = pipe_.begin([&](HANDLE h) {
+      used = h;
+      return start(h, &overlapped_);
+    });
+    if (started != ERROR_SUCCESS && started != ERROR_IO_PENDING)
+      return std::unexpected(io::OsError{static_cast<std::int32_t>(started)});
+    WaitForSingleObject(event_.get(), INFINITE);
     DWORD done = 0;
-    if (!GetOverlappedResult(pipe_, &overlapped_, &done, TRUE))
+    if (!GetOverlappedResult(used, &overlapped_, &done, FALSE))
       return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
     return done;
   }
 
  private:
-  HANDLE pipe_;
+  GuardedPipe& pipe_;
   win32::ScopedHandle event_;
   OVERLAPPED overlapped_{};
 };
 
 class PipeReader final : public io::ByteSource {
  public:
-  PipeReader(HANDLE pipe, win32::ScopedHandle event) : pipe_(pipe), io_(pipe, std::move(event)) {}
+  PipeReader(GuardedPipe& pipe, win32::ScopedHandle event) : io_(pipe, std::move(event)) {}
   std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(into.size(), kLargestTransfer));
-    auto got = io_.transfer([&](OVERLAPPED* o) { return ReadFile(pipe_, into.data(), want, nullptr, o) != 0; });
-    // The server closing its end is the end of the pipe, not an error.
-    if (!got && got.error().code == ERROR_BROKEN_PIPE) return 0;
+    auto got = io_.transfer([&](HANDLE h, OVERLAPPED* o) { return ReadFile(h, into.data(), want, nullptr, o) != 0; });
+    if (!got && is_end_of_pipe(static_cast<DWORD>(got.error().code))) return 0;
     return got;
   }
 
  private:
-  HANDLE pipe_;
   OverlappedDirection io_;
 };
 
+// Every failed write ends the relay's direction, whether the server has gone (a broken pipe,
+// ERROR_NO_DATA while it closes, "not connected" after DisconnectNamedPipe) or anything else.
 class PipeWriter final : public io::ByteSink {
  public:
-  PipeWriter(HANDLE pipe, win32::ScopedHandle event) : pipe_(pipe), io_(pipe, std::move(event)) {}
+  PipeWriter(GuardedPipe& pipe, win32::ScopedHandle event) : io_(pipe, std::move(event)) {}
   std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kLargestTransfer));
-    return io_.transfer([&](OVERLAPPED* o) { return WriteFile(pipe_, bytes.data(), want, nullptr, o) != 0; });
+    return io_.transfer([&](HANDLE h, OVERLAPPED* o) { return WriteFile(h, bytes.data(), want, nullptr, o) != 0; });
   }
 
  private:
-  HANDLE pipe_;
   OverlappedDirection io_;
 };
 
@@ -75,9 +114,9 @@ class PipeWriter final : public io::ByteSink {
 
 struct BridgePipe::Impl {
   Impl(win32::ScopedHandle handle, win32::ScopedHandle read_event, win32::ScopedHandle write_event)
-      : pipe(std::move(handle)), reader(pipe.get(), std::move(read_event)), writer(pipe.get(), std::move(write_event)) {}
+      : pipe(std::move(handle)), reader(pipe, std::move(read_event)), writer(pipe, std::move(write_event)) {}
 
-  win32::ScopedHandle pipe;  // declared first: closed after both directions are gone
+  GuardedPipe pipe;  // declared first: closed after both directions are gone
   PipeReader reader;
   PipeWriter writer;
 };
@@ -86,6 +125,7 @@ BridgePipe::BridgePipe(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 BridgePipe::~BridgePipe() = default;
 io::ByteSource& BridgePipe::read_half() { return impl_->reader; }
 io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
+void BridgePipe::shut_down() { impl_->pipe.shut_down(); }
 
 std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std::string_view name) {
   const auto units = text::utf8_to_utf16(name);
@@ -107,7 +147,7 @@ std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std
 
 bool pipe_server_is_same_user(BridgePipe& pipe) {
   ULONG server_id = 0;
-  if (!GetNamedPipeServerProcessId(pipe.impl().pipe.get(), &server_id) || server_id == 0) return false;
+  if (!GetNamedPipeServerProcessId(pipe.impl().pipe.handle(), &server_id) || server_id == 0) return false;
   std::optional<TokenUser> server;
   {
     win32::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server_id));
