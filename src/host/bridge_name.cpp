@@ -3,11 +3,12 @@
 namespace zorvia::host {
 
 std::string_view flavour_suffix(BuildFlavour flavour) {
-  switch (static_cast<std::uint8_t>(flavour)) {
-    case 0: return "";
-    case 1: return "-stand";
-    default: return "-e2e";
+  switch (flavour) {
+    case BuildFlavour::default_: return "";
+    case BuildFlavour::stand: return "-stand";
+    case BuildFlavour::e2e: break;
   }
+  return "-e2e";  // and so for any value other than the first two
 }
 
 std::string bridge_pipe_name_for(BuildFlavour flavour, std::string_view user_sid) {

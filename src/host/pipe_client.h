@@ -17,6 +17,9 @@ class PipeClient {
   // application sees the host's end closed, a read or write in progress ends, and any later
   // one fails or reads the end. Destruction still releases the rest.
   virtual void shut_down() = 0;
+  // True only when the pipe's server process runs as this process's user; false on any
+  // failure on the way.
+  [[nodiscard]] virtual bool server_is_same_user() = 0;
 };
 
 }  // namespace zorvia::host

@@ -6,11 +6,6 @@
 
 namespace zorvia::host {
 
-std::string display_text(const StartError& error, HostWorld& world) {
-  if (error.os_code) return world.os_error_text(*error.os_code);
-  return error.own_text;
-}
-
 std::optional<std::string> bridge_pipe_name(HostWorld& world) {
   const BuildFlavour flavour = build_flavour();
   const auto sid = world.current_user_sid();
@@ -31,13 +26,13 @@ void run_host(HostWorld& world, Runtime& runtime) {
       [&](std::chrono::milliseconds d) { world.sleep(d); });
   if (!client) {
     std::string message(kNotRunningTextBefore);
-    message += display_text(client.error(), world);
+    message += world.os_error_text(client.error().code);
     message += kNotRunningTextAfter;
     write_host_error(out, message);
     return;
   }
 
-  if (!world.pipe_server_is_same_user(**client)) {
+  if (!(*client)->server_is_same_user()) {
     // The event first; then our end of the pipe closes, with nothing written to it.
     write_host_error(out, kForeignServerText);
     client->reset();
@@ -51,7 +46,7 @@ void host_main(HostWorld& world) {
   auto runtime = world.build_runtime();
   if (!runtime) {
     std::string message(kRuntimeFailedText);
-    message += display_text(runtime.error(), world);
+    message += world.os_error_text(runtime.error().code);
     write_host_error(world.standard_output(), message);
     return;
   }

@@ -28,14 +28,12 @@ inline constexpr std::string_view kForeignServerText = "Канал ЗОРВИИ 
 class HostWorld {
  public:
   virtual ~HostWorld() = default;
-  [[nodiscard]] virtual std::expected<std::unique_ptr<Runtime>, StartError> build_runtime() = 0;
+  [[nodiscard]] virtual std::expected<std::unique_ptr<Runtime>, io::OsError> build_runtime() = 0;
   // The current user's SID in its string form, or nothing when it cannot be read.
   [[nodiscard]] virtual std::optional<std::string> current_user_sid() = 0;
   [[nodiscard]] virtual std::expected<std::unique_ptr<PipeClient>, PipeOpenError> open_pipe(std::string_view name) = 0;
   virtual void sleep(std::chrono::milliseconds duration) = 0;
-  // True only when the pipe's server process runs as this process's user.
-  [[nodiscard]] virtual bool pipe_server_is_same_user(PipeClient& pipe) = 0;
-  // "{message} (os error {code})".
+  // "{message} (os error {code})": what takes the place of the braces in the start-up messages.
   [[nodiscard]] virtual std::string os_error_text(std::int32_t code) = 0;
   [[nodiscard]] virtual io::ByteSource& standard_input() = 0;
   [[nodiscard]] virtual io::SharedOutput& standard_output() = 0;
@@ -43,9 +41,6 @@ class HostWorld {
   // down; the real host waits for a frame still being written and ends the process here.
   virtual void relay_ended() = 0;
 };
-
-// The text that takes the place of the braces in the start-up messages.
-[[nodiscard]] std::string display_text(const StartError& error, HostWorld& world);
 
 // The bridge pipe name of this build for the current user, or nothing.
 [[nodiscard]] std::optional<std::string> bridge_pipe_name(HostWorld& world);

@@ -4,18 +4,13 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <expected>
 #include <mutex>
 #include <span>
 
-namespace zorvia::io {
+#include "io/os_error.h"
 
-// An operating-system error code as the system reports it (GetLastError, errno).
-struct OsError {
-  std::int32_t code = 0;
-  friend bool operator==(OsError, OsError) = default;
-};
+namespace zorvia::io {
 
 class ByteSource {
  public:

@@ -7,14 +7,20 @@
 // pending at once. Linux stand-in: a Unix stream socket in the abstract namespace named by
 // the text after \\.\pipe\, connected without blocking (a full backlog is "busy").
 
-#include <cstdint>
 #include <expected>
 #include <memory>
 #include <string_view>
 
+#include "host/connect.h"
 #include "host/pipe_client.h"
 
 namespace zorvia::platform {
+
+class BridgePipe;
+
+// True only when the pipe's server process runs as the same user as this process. A server
+// process id of 0 and every failure on the way give false.
+[[nodiscard]] bool pipe_server_is_same_user(BridgePipe& pipe);
 
 class BridgePipe final : public host::PipeClient {
  public:
@@ -27,22 +33,14 @@ class BridgePipe final : public host::PipeClient {
   [[nodiscard]] io::ByteSource& read_half() override;
   [[nodiscard]] io::ByteSink& write_half() override;
   void shut_down() override;
+  [[nodiscard]] bool server_is_same_user() override { return pipe_server_is_same_user(*this); }
   [[nodiscard]] Impl& impl() { return *impl_; }
 
  private:
   std::unique_ptr<Impl> impl_;
 };
 
-struct PipeOpenFailure {
-  std::int32_t code = 0;  // the system's error code
-  bool busy = false;      // every instance is in use: worth another try
-};
-
 // One open with the fixed options; the reason when it fails.
-[[nodiscard]] std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std::string_view name);
-
-// True only when the pipe's server process runs as the same user as this process. A server
-// process id of 0 and every failure on the way give false.
-[[nodiscard]] bool pipe_server_is_same_user(BridgePipe& pipe);
+[[nodiscard]] std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe(std::string_view name);
 
 }  // namespace zorvia::platform

@@ -236,6 +236,7 @@ class SplitPipe final : public PipeClient {
     ++shut_downs_;
     on_shut_down_();
   }
+  bool server_is_same_user() override { return true; }
   int shut_downs() const { return shut_downs_; }
 
  private:

@@ -15,27 +15,31 @@ namespace {
 using testing::MemorySink;
 using testing::MemorySource;
 
-// A pipe whose shutting down and closing are recorded in the world's log.
+// A pipe whose server check, shutting down and closing are recorded in the world's log.
 class FakePipe final : public PipeClient {
  public:
-  FakePipe(std::vector<std::string>& log, std::string from_app, MemorySink& to_app)
-      : log_(log), from_app_(std::move(from_app)), to_app_(to_app) {}
+  FakePipe(std::vector<std::string>& log, bool same_user, std::string from_app, MemorySink& to_app)
+      : log_(log), same_user_(same_user), from_app_(std::move(from_app)), to_app_(to_app) {}
   ~FakePipe() override { log_.push_back("pipe closed"); }
   io::ByteSource& read_half() override { return from_app_; }
   io::ByteSink& write_half() override { return to_app_; }
   void shut_down() override { log_.push_back("pipe shut down"); }
+  bool server_is_same_user() override {
+    log_.push_back("check user");
+    return same_user_;
+  }
 
  private:
   std::vector<std::string>& log_;
+  bool same_user_;
   MemorySource from_app_;
   MemorySink& to_app_;
 };
 
-// One open's answer: a system error (busy or not), an error of our own, or else a pipe.
+// One open's answer: a system error (busy or not), or else a pipe.
 struct Answer {
   std::optional<std::int32_t> code;
   bool busy = false;
-  bool own_error = false;
 };
 
 class FakeWorld final : public HostWorld {
@@ -54,9 +58,9 @@ class FakeWorld final : public HostWorld {
   std::vector<std::chrono::milliseconds> sleeps;
   MemorySink to_app;
 
-  std::expected<std::unique_ptr<Runtime>, StartError> build_runtime() override {
+  std::expected<std::unique_ptr<Runtime>, io::OsError> build_runtime() override {
     log.push_back("build runtime");
-    if (runtime_error) return std::unexpected(StartError::os(*runtime_error));
+    if (runtime_error) return std::unexpected(io::OsError{*runtime_error});
     return std::make_unique<ThreadRuntime>();
   }
   std::optional<std::string> current_user_sid() override {
@@ -69,18 +73,13 @@ class FakeWorld final : public HostWorld {
     if (!answers.empty()) {
       const Answer a = answers.front();
       if (answers.size() > 1) answers.pop_front();  // the last answer repeats
-      if (a.code) return std::unexpected(PipeOpenError{StartError::os(*a.code), a.busy});
-      if (a.own_error) return std::unexpected(PipeOpenError{StartError::own("not the system's"), false});
+      if (a.code) return std::unexpected(PipeOpenError{io::OsError{*a.code}, a.busy});
     }
-    return std::make_unique<FakePipe>(log, from_app, to_app);
+    return std::make_unique<FakePipe>(log, same_user, from_app, to_app);
   }
   void sleep(std::chrono::milliseconds d) override {
     log.push_back("sleep");
     sleeps.push_back(d);
-  }
-  bool pipe_server_is_same_user(PipeClient&) override {
-    log.push_back("check user");
-    return same_user;
   }
   std::string os_error_text(std::int32_t code) override {
     return "message " + std::to_string(code) + " (os error " + std::to_string(code) + ")";
@@ -147,7 +146,6 @@ TEST(HostMain, ConnectFailuresAndTheBusyRetry) {
       {"no application", {{2, false}}, 1, not_running("message 2 (os error 2)")},
       {"access denied", {{5, false}}, 1, not_running("message 5 (os error 5)")},
       {"busy without the busy mark is not retried", {{231, false}}, 1, not_running("message 231 (os error 231)")},
-      {"an error of our own", {{std::nullopt, false, true}}, 1, not_running("not the system's")},
       {"busy every time", {busy}, 21, not_running("message 231 (os error 231)")},
       {"busy once", {busy, {}}, 2, std::nullopt},
       {"busy twenty times", std::vector<Answer>(20, busy), 21, std::nullopt},

@@ -35,14 +35,14 @@ TEST(BridgePipe, MissingAndBusyPipes) {
   const std::string name = private_pipe_name();
   const auto missing = open_bridge_pipe(name);
   ASSERT_FALSE(missing.has_value());
-  EXPECT_EQ(missing.error().code, kMissing);
+  EXPECT_EQ(missing.error().error.code, kMissing);
   EXPECT_FALSE(missing.error().busy);
 
   StandInApp app({"busy", "--pipe", name});
   ASSERT_TRUE(app.ready());
   const auto busy = open_bridge_pipe(name);
   ASSERT_FALSE(busy.has_value());
-  EXPECT_EQ(busy.error().code, kBusy);
+  EXPECT_EQ(busy.error().error.code, kBusy);
   EXPECT_TRUE(busy.error().busy);
 }
 
@@ -53,7 +53,7 @@ TEST(BridgePipe, ReadAndWritePendingAtOnce) {
   StandInApp app({"echo", "--pipe", name});
   ASSERT_TRUE(app.ready());
   auto pipe = open_bridge_pipe(name);
-  ASSERT_TRUE(pipe.has_value()) << pipe.error().code;
+  ASSERT_TRUE(pipe.has_value()) << pipe.error().error.code;
   EXPECT_TRUE(pipe_server_is_same_user(**pipe));
 
   std::string echoed;
@@ -83,7 +83,7 @@ TEST(BridgePipe, ServerEndingTheConnectionIsTheEndOfThePipe) {
     StandInApp app({"write", "last", "--finish", how, "--pipe", name});
     ASSERT_TRUE(app.ready());
     auto pipe = open_bridge_pipe(name);
-    ASSERT_TRUE(pipe.has_value()) << pipe.error().code;
+    ASSERT_TRUE(pipe.has_value()) << pipe.error().error.code;
     std::string got;
     for (;;) {
       char buffer[16];
@@ -103,7 +103,7 @@ TEST(BridgePipe, ShutDownEndsAReadInProgress) {
   StandInApp app({"sink", "--pipe", name});  // writes nothing: a read waits for ever
   ASSERT_TRUE(app.ready());
   auto pipe = open_bridge_pipe(name);
-  ASSERT_TRUE(pipe.has_value()) << pipe.error().code;
+  ASSERT_TRUE(pipe.has_value()) << pipe.error().error.code;
   ASSERT_EQ(io::write_all((*pipe)->write_half(), std::string_view("one\n")), io::WriteAll::complete);
   std::optional<std::expected<std::size_t, io::OsError>> read;
   std::thread reader([&] {

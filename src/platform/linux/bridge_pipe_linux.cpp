@@ -16,6 +16,10 @@ namespace zorvia::platform {
 
 namespace {
 
+std::unexpected<host::PipeOpenError> open_failed(int error, bool busy = false) {
+  return std::unexpected(host::PipeOpenError{io::OsError{error}, busy});
+}
+
 // The peer closing its end shows as ECONNRESET (it left data unread) or EPIPE: both are
 // the end of the pipe, as a broken pipe is on Windows.
 bool is_peer_gone(int error) { return error == ECONNRESET || error == EPIPE; }
@@ -74,19 +78,19 @@ io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
 // can never meet a reused number; the peer sees the end of its client all the same.
 void BridgePipe::shut_down() { ::shutdown(impl_->fd, SHUT_RDWR); }
 
-std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std::string_view name) {
+std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe(std::string_view name) {
   std::string_view abstract_name = name;
   if (abstract_name.starts_with(host::kPipeNamespace)) abstract_name.remove_prefix(host::kPipeNamespace.size());
 
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (abstract_name.size() + 1 > sizeof address.sun_path) return std::unexpected(PipeOpenFailure{ENAMETOOLONG, false});
+  if (abstract_name.size() + 1 > sizeof address.sun_path) return open_failed(ENAMETOOLONG);
   // A leading NUL puts the name in the abstract namespace: no file, gone with its listener.
   std::memcpy(address.sun_path + 1, abstract_name.data(), abstract_name.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstract_name.size());
 
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return std::unexpected(PipeOpenFailure{errno, false});
+  if (fd < 0) return open_failed(errno);
   int result;
   do {
     result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
@@ -95,14 +99,14 @@ std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std
     const int error = errno;
     ::close(fd);
     // Without blocking, a listener whose backlog is full answers EAGAIN: the pipe is busy.
-    return std::unexpected(PipeOpenFailure{error, error == EAGAIN});
+    return open_failed(error, error == EAGAIN);
   }
   // The relay's reads and writes block, each on its own thread.
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     const int error = errno;
     ::close(fd);
-    return std::unexpected(PipeOpenFailure{error, false});
+    return open_failed(error);
   }
   return std::make_unique<BridgePipe>(std::make_unique<BridgePipe::Impl>(fd));
 }

@@ -16,6 +16,10 @@ namespace {
 constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;  // 0x40110000
 constexpr DWORD kLargestTransfer = 1u << 30;
 
+std::unexpected<host::PipeOpenError> open_failed(DWORD error, bool busy = false) {
+  return std::unexpected(host::PipeOpenError{io::OsError{static_cast<std::int32_t>(error)}, busy});
+}
+
 // How the server's closing of its end shows on a read: a plain close gives a broken pipe,
 // DisconnectNamedPipe "not connected". Both are the end of the pipe, after whatever was read.
 bool is_end_of_pipe(DWORD error) { return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED; }
@@ -127,20 +131,20 @@ io::ByteSource& BridgePipe::read_half() { return impl_->reader; }
 io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
 void BridgePipe::shut_down() { impl_->pipe.shut_down(); }
 
-std::expected<std::unique_ptr<BridgePipe>, PipeOpenFailure> open_bridge_pipe(std::string_view name) {
+std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe(std::string_view name) {
   const auto units = text::utf8_to_utf16(name);
   const std::wstring wide(units.begin(), units.end());
   win32::ScopedHandle pipe(
       CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
   if (!pipe) {
     const DWORD error = GetLastError();
-    return std::unexpected(PipeOpenFailure{static_cast<std::int32_t>(error), error == ERROR_PIPE_BUSY});
+    return open_failed(error, error == ERROR_PIPE_BUSY);
   }
   // Manual-reset events, one per direction: the pipe's "registration" for overlapped I/O.
   win32::ScopedHandle read_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!read_event) return std::unexpected(PipeOpenFailure{static_cast<std::int32_t>(GetLastError()), false});
+  if (!read_event) return open_failed(GetLastError());
   win32::ScopedHandle write_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!write_event) return std::unexpected(PipeOpenFailure{static_cast<std::int32_t>(GetLastError()), false});
+  if (!write_event) return open_failed(GetLastError());
   return std::make_unique<BridgePipe>(
       std::make_unique<BridgePipe::Impl>(std::move(pipe), std::move(read_event), std::move(write_event)));
 }

@@ -1,4 +1,4 @@
-#include "platform/host_runtime.h"
+#include "app/host_runtime.h"
 
 #include <array>
 #include <condition_variable>
@@ -7,7 +7,7 @@
 
 #include "platform/native_thread.h"
 
-namespace zorvia::platform {
+namespace zorvia::app {
 
 namespace {
 
@@ -15,7 +15,7 @@ namespace {
 class Worker {
  public:
   [[nodiscard]] std::expected<void, io::OsError> launch() {
-    auto thread = NativeThread::start(&Worker::entry, this);
+    auto thread = platform::NativeThread::start(&Worker::entry, this);
     if (!thread) return std::unexpected(thread.error());
     thread_ = std::move(*thread);
     return {};
@@ -55,7 +55,7 @@ class Worker {
   std::condition_variable changed_;
   std::function<void()> job_;
   bool stopping_ = false;
-  NativeThread thread_;
+  platform::NativeThread thread_;
 };
 
 class WorkerRuntime final : public host::Runtime {
@@ -90,4 +90,4 @@ std::expected<std::unique_ptr<host::Runtime>, io::OsError> build_host_runtime() 
   return runtime;
 }
 
-}  // namespace zorvia::platform
+}  // namespace zorvia::app

@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "host/runtime.h"
-#include "io/streams.h"
+#include "io/os_error.h"
 
-namespace zorvia::platform {
+namespace zorvia::app {
 
 // The error of the thread start that failed.
 [[nodiscard]] std::expected<std::unique_ptr<host::Runtime>, io::OsError> build_host_runtime();
 
-}  // namespace zorvia::platform
+}  // namespace zorvia::app

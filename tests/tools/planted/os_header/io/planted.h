@@ -1,0 +1,2 @@
+// Planted: the core may not include an OS header.
+#include <windows.h>

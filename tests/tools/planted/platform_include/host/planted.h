@@ -1,0 +1,2 @@
+// Planted: the core may not include the platform layer.
+#include "platform/console.h"
