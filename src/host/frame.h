@@ -2,7 +2,10 @@
 // Native-messaging frames: a 4-byte little-endian length, then that many bytes of JSON.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +33,7 @@ inline constexpr std::size_t kFrameHeaderSize = 4;
 [[nodiscard]] constexpr bool is_acceptable_length(std::uint64_t n) { return n >= 1 && n <= MAX_MESSAGE_LEN; }
 
 enum class FrameRead {
-  complete,    // the body is in the buffer
+  complete,    // a whole frame is read
   ended,       // input ended, at a frame boundary or inside a frame
   failed,      // a read error
   bad_length,  // 0 or over MAX_MESSAGE_LEN; the body was not read
@@ -39,6 +42,40 @@ enum class FrameRead {
 // Reads one frame. On `complete`, `body` holds exactly the body bytes, with capacity for one
 // more byte so that the caller can append a line end without reallocating.
 [[nodiscard]] FrameRead read_frame(io::ByteSource& in, std::vector<char>& body);
+
+// Frames read in large pieces and turned into lines for the pipe, each body followed by "\n".
+// A call gives the lines of every frame already read and complete, back to back for one
+// write, and reads only when no complete frame is left, so that no line waits for later
+// input. The first body of a call is written where it was read; later ones move up behind
+// it, over the headers. Memory stays bounded: one read's buffer, grown only for a frame that
+// does not fit, to that frame's size.
+class FrameLineReader {
+ public:
+  static constexpr std::size_t kReadSize = 64 * 1024;
+
+  explicit FrameLineReader(io::ByteSource& in);
+
+  // On `complete`, `lines` holds one line or more, valid until the next call. The lines of
+  // the frames before a refused length, or before the end or a failure of the input, all
+  // come first; that outcome comes at the call after them.
+  [[nodiscard]] FrameRead next_lines(std::span<const char>& lines);
+
+  // The bytes the reader holds for frames now.
+  [[nodiscard]] std::size_t capacity() const { return capacity_; }
+
+ private:
+  void grow(std::size_t capacity);
+
+  io::ByteSource& in_;
+  std::unique_ptr<char[]> buffer_;  // one byte past capacity_: the last "\n" may fall there
+  std::size_t capacity_;
+  std::size_t begin_ = 0;  // the next frame not yet turned into a line
+  std::size_t end_ = 0;    // the end of the bytes read
+  // The last line's "\n" covers the byte after its body, which may be input not yet taken;
+  // it is put back at the next call.
+  std::size_t covered_ = 0;
+  char covered_byte_ = 0;
+};
 
 // Appends header and body to `out`. The body must have an acceptable length.
 void append_frame(std::vector<char>& out, std::string_view body);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 #include "host/frame.h"
 #include "text/unicode.h"
@@ -11,129 +10,115 @@ namespace zorvia::host {
 
 namespace {
 
+constexpr std::size_t kHeadroom = kFrameHeaderSize;
 constexpr std::size_t kStoredLineLimit = std::size_t{MAX_MESSAGE_LEN} + 1;  // one "\r" may still go
-
-bool has_high_bit(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080ULL) != 0;
-}
+constexpr std::size_t kLargestCapacity = kHeadroom + kStoredLineLimit + PipeLineReader::kBufferSize;
+// Below this much free space the buffer is compacted (or grown) before the next read.
+constexpr std::size_t kSmallestRead = PipeLineReader::kBufferSize / 4;
 
 }  // namespace
 
-bool Utf8LineScan::feed(const char* bytes, std::size_t size) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-  std::size_t i = 0;
-  while (i < size) {
-    if (pending_ == 0) {
-      if (!blank_) {
-        // Once the line is known not to be blank only validity matters: skip ASCII fast.
-        while (i + 8 <= size && !has_high_bit(p + i)) i += 8;
-        while (i < size && p[i] < 0x80) ++i;
-        if (i == size) break;
-      }
-      const unsigned char b = p[i++];
-      if (b < 0x80) {
-        if (blank_ && !text::is_white_space(b)) blank_ = false;
-        continue;
-      }
-      low_ = 0x80;
-      high_ = 0xBF;
-      if (b >= 0xC2 && b <= 0xDF) {
-        pending_ = 1;
-        code_point_ = b & 0x1F;
-      } else if (b >= 0xE0 && b <= 0xEF) {
-        pending_ = 2;
-        code_point_ = b & 0x0F;
-        if (b == 0xE0) low_ = 0xA0;   // no overlong forms
-        if (b == 0xED) high_ = 0x9F;  // no encoded surrogates
-      } else if (b >= 0xF0 && b <= 0xF4) {
-        pending_ = 3;
-        code_point_ = b & 0x07;
-        if (b == 0xF0) low_ = 0x90;   // no overlong forms
-        if (b == 0xF4) high_ = 0x8F;  // nothing above U+10FFFF
-      } else {
-        return false;
-      }
-    } else {
-      const unsigned char b = p[i++];
-      if (b < low_ || b > high_) return false;
-      low_ = 0x80;
-      high_ = 0xBF;
-      code_point_ = (code_point_ << 6) | (b & 0x3F);
-      if (--pending_ == 0 && blank_ && !text::is_white_space(code_point_)) blank_ = false;
-    }
+PipeLineReader::PipeLineReader(io::ByteSource& pipe)
+    : pipe_(pipe),
+      buffer_(std::make_unique_for_overwrite<char[]>(kHeadroom + kBufferSize)),
+      capacity_(kHeadroom + kBufferSize),
+      line_(kHeadroom),
+      scanned_(kHeadroom),
+      end_(kHeadroom) {}
+
+const char* PipeLineReader::scan(const char* p, const char* end) {
+  // While the line may still be blank, every character counts; after that only validity.
+  while (blank_ && p != end) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte == '\n' && utf8_.at_boundary()) return p;
+    const auto step = utf8_.feed(byte);
+    if (step == text::Utf8Decoder::Step::invalid) return nullptr;
+    if (step == text::Utf8Decoder::Step::character && !text::is_white_space(utf8_.code_point())) blank_ = false;
+    ++p;
   }
-  return true;
+  return utf8_.find(p, end, '\n');
 }
 
-NextLine PipeLineReader::next_frame(std::vector<char>& frame) {
-  frame.resize(kFrameHeaderSize);
-  Utf8LineScan scan;
-  std::size_t stored = 0;    // line bytes in `frame` after the header
-  bool overflow = false;     // more bytes arrived than are stored
-  bool gathered_any = false;
+void PipeLineReader::start_line(std::size_t at) {
+  line_ = scanned_ = at;
+  utf8_ = {};
+  blank_ = true;
+  dropped_ = false;
+}
 
-  // The line as it ends: the line end removed, then blank lines skipped and long ones refused.
-  const auto finish = [&](bool had_line_feed) -> std::optional<NextLine> {
-    if (scan.blank()) return std::nullopt;
-    if (had_line_feed && stored > 0 && frame.back() == '\r') {
-      frame.pop_back();
-      --stored;
-    }
-    if (overflow || stored > MAX_MESSAGE_LEN) return NextLine::too_long;
-    const auto header = encode_frame_length(static_cast<std::uint32_t>(stored));
-    std::memcpy(frame.data(), header.data(), kFrameHeaderSize);
-    return NextLine::frame;
-  };
-  const auto restart = [&] {
-    frame.resize(kFrameHeaderSize);
-    scan = Utf8LineScan{};
-    stored = 0;
-    overflow = false;
-    gathered_any = false;
-  };
+std::span<const char> PipeLineReader::frame_at(std::size_t start, std::size_t length) {
+  const auto header = encode_frame_length(static_cast<std::uint32_t>(length));
+  char* const frame = buffer_.get() + start - kFrameHeaderSize;
+  std::memcpy(frame, header.data(), kFrameHeaderSize);
+  return {frame, kFrameHeaderSize + length};
+}
 
+void PipeLineReader::make_room() {
+  if (line_ == end_) line_ = scanned_ = end_ = kHeadroom;  // nothing kept: start at the front
+  if (capacity_ - end_ >= kSmallestRead) return;
+  if (line_ > kHeadroom) {
+    const std::size_t shift = line_ - kHeadroom;
+    std::memmove(buffer_.get() + kHeadroom, buffer_.get() + line_, end_ - line_);
+    line_ -= shift;
+    scanned_ -= shift;
+    end_ -= shift;
+  }
+  // The line fills the buffer: grow it, up to what the longest line and one read need.
+  if (capacity_ - end_ >= kSmallestRead || capacity_ == kLargestCapacity) return;
+  const std::size_t grown = std::min(kLargestCapacity, 2 * capacity_);
+  auto buffer = std::make_unique_for_overwrite<char[]>(grown);
+  std::memcpy(buffer.get(), buffer_.get(), end_);
+  buffer_ = std::move(buffer);
+  capacity_ = grown;
+}
+
+NextLine PipeLineReader::next_frame(std::span<const char>& frame) {
   for (;;) {
-    if (begin_ == end_) {
-      if (!pipe_ended_) {
-        const auto got = pipe_.read_some(buffer_);
-        if (!got) return NextLine::failed;
-        if (*got == 0) {
-          pipe_ended_ = true;
-        } else {
-          begin_ = 0;
-          end_ = *got;
-        }
-      }
-      if (pipe_ended_) {
-        if (!gathered_any) return NextLine::ended;
-        if (!scan.at_boundary()) return NextLine::not_utf8;
-        if (const auto result = finish(false)) return *result;
-        return NextLine::ended;  // a blank final line
+    if (scanned_ < end_) {
+      const char* const base = buffer_.get();
+      const char* const line_end = scan(base + scanned_, base + end_);
+      if (line_end == nullptr) return NextLine::not_utf8;
+      scanned_ = static_cast<std::size_t>(line_end - base);
+      if (scanned_ < end_) {
+        const std::size_t start = line_;
+        std::size_t length = scanned_ - start;
+        const bool blank = blank_;
+        const bool dropped = dropped_;
+        start_line(scanned_ + 1);
+        if (blank) continue;
+        if (dropped) return NextLine::too_long;
+        if (length > 0 && base[start + length - 1] == '\r') --length;
+        if (length > MAX_MESSAGE_LEN) return NextLine::too_long;
+        frame = frame_at(start, length);
+        return NextLine::frame;
       }
     }
 
-    const char* piece = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
-    const auto* line_feed = static_cast<const char*>(std::memchr(piece, '\n', available));
-    const std::size_t content = line_feed ? static_cast<std::size_t>(line_feed - piece) : available;
-    gathered_any = true;
-
-    if (!scan.feed(piece, content + (line_feed ? 1 : 0))) return NextLine::not_utf8;
-    const std::size_t room = kStoredLineLimit - stored;
-    const std::size_t take = std::min(room, content);
-    frame.insert(frame.end(), piece, piece + take);
-    stored += take;
-    if (content > take) overflow = true;
-    begin_ += content + (line_feed ? 1 : 0);
-
-    if (!line_feed) {
-      if (overflow && !scan.blank()) return NextLine::too_long;
-      continue;
+    // The line goes on past the bytes read.
+    if (dropped_ || end_ - line_ > kStoredLineLimit) {
+      if (!blank_) return NextLine::too_long;
+      // Still blank past the limit, it can only be skipped or refused: its bytes can go.
+      dropped_ = true;
+      line_ = scanned_ = end_ = kHeadroom;
     }
-    if (const auto result = finish(true)) return *result;
-    restart();
+    if (pipe_ended_) {
+      if (line_ == end_ && !dropped_) return NextLine::ended;
+      if (!utf8_.at_boundary()) return NextLine::not_utf8;
+      const std::size_t start = line_;
+      const std::size_t length = end_ - line_;
+      const bool blank = blank_;
+      start_line(end_);
+      if (blank) return NextLine::ended;  // a blank final line
+      if (length > MAX_MESSAGE_LEN) return NextLine::too_long;
+      frame = frame_at(start, length);
+      return NextLine::frame;
+    }
+
+    make_room();
+    const auto got = pipe_.read_some(std::span<char>(buffer_.get() + end_, capacity_ - end_));
+    if (!got) return NextLine::failed;
+    if (*got == 0) pipe_ended_ = true;
+    end_ += *got;
   }
 }
 

@@ -1,63 +1,26 @@
 #include "host/relay.h"
 
-#include <algorithm>
 #include <condition_variable>
-#include <cstring>
-#include <memory>
 #include <mutex>
+#include <span>
 #include <utility>
-#include <vector>
 
 #include "host/frame.h"
 #include "host/pipe_line.h"
 
 namespace zorvia::host {
 
-namespace {
-
-// Standard input read in large pieces, so that small frames cost no system call each.
-// Reads at least as large as the buffer bypass it.
-class BufferedSource final : public io::ByteSource {
- public:
-  static constexpr std::size_t kSize = 64 * 1024;
-
-  explicit BufferedSource(io::ByteSource& inner) : inner_(inner), buffer_(std::make_unique<char[]>(kSize)) {}
-
-  std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
-    if (begin_ == end_) {
-      if (into.size() >= kSize) return inner_.read_some(into);
-      const auto got = inner_.read_some(std::span<char>(buffer_.get(), kSize));
-      if (!got || *got == 0) return got;
-      begin_ = 0;
-      end_ = *got;
-    }
-    const std::size_t n = std::min(into.size(), end_ - begin_);
-    std::memcpy(into.data(), buffer_.get() + begin_, n);
-    begin_ += n;
-    return n;
-  }
-
- private:
-  io::ByteSource& inner_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-};
-
-}  // namespace
-
 void extension_to_pipe(io::ByteSource& standard_input, io::ByteSink& pipe) {
-  BufferedSource input(standard_input);
-  std::vector<char> line;
-  while (read_frame(input, line) == FrameRead::complete) {
-    line.push_back('\n');
-    if (io::write_all(pipe, line) != io::WriteAll::complete) return;
+  FrameLineReader frames(standard_input);
+  std::span<const char> lines;
+  while (frames.next_lines(lines) == FrameRead::complete) {
+    if (io::write_all(pipe, lines) != io::WriteAll::complete) return;
   }
 }
 
 void pipe_to_extension(io::ByteSource& pipe, io::SharedOutput& standard_output) {
   PipeLineReader lines(pipe);
-  std::vector<char> frame;
+  std::span<const char> frame;
   while (lines.next_frame(frame) == NextLine::frame) {
     if (standard_output.write_whole(frame) != io::WriteAll::complete) return;
   }

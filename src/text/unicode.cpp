@@ -1,80 +1,28 @@
 #include "text/unicode.h"
 
+#include "text/utf8.h"
+
 namespace zorvia::text {
 
-namespace {
-
-// Length of the valid UTF-8 sequence starting at `pos`, or 0 with `prefix` set to the length
-// of its longest valid prefix (at least 1) when it is invalid.
-std::size_t utf8_sequence_length(std::string_view s, std::size_t pos, std::size_t& prefix, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[pos]);
-  prefix = 1;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  }
-  std::size_t need;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 2;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 3;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 4;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  for (std::size_t i = 1; i < need; ++i) {
-    if (pos + i >= s.size()) return 0;
-    const auto b = static_cast<unsigned char>(s[pos + i]);
-    if (b < lo || b > hi) return 0;
-    lo = 0x80;
-    hi = 0xBF;
-    cp = (cp << 6) | (b & 0x3F);
-    prefix = i + 1;
-  }
-  return need;
-}
-
-}  // namespace
-
 bool is_valid_utf8(std::string_view bytes) {
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    // ASCII runs are the common case: skip them eight bytes at a time.
-    while (pos + 8 <= bytes.size()) {
-      std::uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word |= std::uint64_t{static_cast<unsigned char>(bytes[pos + i])} << (8 * i);
-      if (word & 0x8080808080808080ULL) break;
-      pos += 8;
-    }
-    if (pos >= bytes.size()) break;
-    std::size_t prefix;
-    char32_t cp;
-    const auto len = utf8_sequence_length(bytes, pos, prefix, cp);
-    if (len == 0) return false;
-    pos += len;
-  }
-  return true;
+  Utf8Decoder decoder;
+  return decoder.feed(bytes) && decoder.at_boundary();
 }
 
 char32_t decode_utf8_lossy(std::string_view bytes, std::size_t& pos) {
-  std::size_t prefix;
-  char32_t cp;
-  const auto len = utf8_sequence_length(bytes, pos, prefix, cp);
-  if (len == 0) {
-    pos += prefix;
-    return kReplacementCharacter;
+  Utf8Decoder decoder;
+  const std::size_t start = pos;
+  while (pos < bytes.size()) {
+    switch (decoder.feed(static_cast<unsigned char>(bytes[pos]))) {
+      case Utf8Decoder::Step::character: ++pos; return decoder.code_point();
+      case Utf8Decoder::Step::more: ++pos; break;
+      case Utf8Decoder::Step::invalid:
+        // The maximal valid prefix is replaced; the byte that broke it starts the next one.
+        if (pos == start) ++pos;
+        return kReplacementCharacter;
+    }
   }
-  pos += len;
-  return cp;
+  return kReplacementCharacter;  // cut short by the end
 }
 
 std::string utf8_lossy(std::string_view bytes) {

@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <random>
 
 #include "host/frame.h"
 #include "host/pipe_line.h"
 #include "support/child_process.h"
 #include "support/memory_streams.h"
+#include "text/unicode.h"
 #include "thread_runtime.h"
 
 namespace zorvia::host {
@@ -85,6 +88,95 @@ TEST(ExtensionToPipe, FailuresEndIt) {
   }
 }
 
+// A source that reports, before each read, how many of its bytes it has handed out.
+class WatchedSource final : public io::ByteSource {
+ public:
+  WatchedSource(std::string data, std::size_t piece, std::function<void(std::size_t)> before_read)
+      : inner_(std::move(data), piece), before_read_(std::move(before_read)) {}
+  std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
+    before_read_(inner_.consumed());
+    return inner_.read_some(into);
+  }
+
+ private:
+  MemorySource inner_;
+  std::function<void(std::size_t)> before_read_;
+};
+
+// Frames of many sizes, from one byte to the limit, so that they start and end at every kind
+// of place in the reader's buffer.
+std::vector<std::string> mixed_bodies(std::size_t count, std::size_t largest) {
+  std::minstd_rand random(12);
+  const std::size_t sizes[] = {1, 2, 3, 7, 100, 4093, 4096, FrameLineReader::kReadSize - 5,
+                               FrameLineReader::kReadSize, FrameLineReader::kReadSize + 1, kMax};
+  std::vector<std::string> bodies;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t n = i % 3 == 0 ? sizes[random() % std::size(sizes)] : 1 + random() % 300;
+    n = std::min(n, largest);
+    bodies.push_back(std::string(n, static_cast<char>('a' + i % 26)));
+  }
+  return bodies;
+}
+
+TEST(ExtensionToPipe, EveryFrameOfAnySizeInAnyPiecesBecomesItsLine) {
+  for (const std::size_t piece : {std::size_t{3}, std::size_t{4096}, FrameLineReader::kReadSize + 3, SIZE_MAX}) {
+    SCOPED_TRACE("pieces of " + std::to_string(piece));
+    std::string input, expected;
+    for (const auto& body : mixed_bodies(piece < 100 ? 200 : 120, piece < 100 ? 5000 : kMax)) {
+      input += frame(body);
+      expected += body + "\n";
+    }
+    MemorySource in(input, piece);
+    MemorySink pipe;
+    extension_to_pipe(in, pipe);
+    EXPECT_TRUE(pipe.data() == expected) << "the lines differ (" << pipe.data().size() << " bytes of "
+                                         << expected.size() << ")";
+  }
+}
+
+// The lines of frames read together leave in one write, and every complete frame has left
+// before the reader waits for more input: batching never holds a message back.
+TEST(ExtensionToPipe, FramesAlreadyReadLeaveTogetherAndAtOnce) {
+  std::string input;
+  std::vector<std::size_t> frame_ends;
+  std::string lines;
+  std::vector<std::size_t> line_ends;
+  for (const auto& body : mixed_bodies(600, 70'000)) {
+    input += frame(body);
+    frame_ends.push_back(input.size());
+    lines += body + "\n";
+    line_ends.push_back(lines.size());
+  }
+  for (const std::size_t piece : {std::size_t{37}, std::size_t{5000}, SIZE_MAX}) {
+    SCOPED_TRACE("pieces of " + std::to_string(piece));
+    MemorySink pipe;
+    std::size_t reads = 0;
+    std::size_t late = 0;
+    WatchedSource in(input, piece, [&](std::size_t handed_out) {
+      ++reads;
+      const auto complete = std::upper_bound(frame_ends.begin(), frame_ends.end(), handed_out) - frame_ends.begin();
+      const std::size_t due = complete == 0 ? 0 : line_ends[static_cast<std::size_t>(complete) - 1];
+      if (pipe.data().size() != due) ++late;
+    });
+    extension_to_pipe(in, pipe);
+    EXPECT_EQ(late, 0u) << "reads that came before the lines of complete frames were written";
+    EXPECT_EQ(pipe.data(), lines);
+    EXPECT_LE(pipe.writes(), reads) << "at most one write per read";
+  }
+}
+
+TEST(ExtensionToPipe, MemoryStaysAroundTheLargestFrame) {
+  MemorySource in(frame(std::string(kMax, 'a')) + frame("b") + frame(std::string(kMax, 'c')));
+  FrameLineReader reader(in);
+  std::span<const char> lines;
+  std::size_t total = 0;
+  while (reader.next_lines(lines) == FrameRead::complete) {
+    total += lines.size();
+    EXPECT_LE(reader.capacity(), kFrameHeaderSize + kMax + FrameLineReader::kReadSize);
+  }
+  EXPECT_EQ(total, 2 * (kMax + 1) + 2);
+}
+
 struct LineCase {
   std::string name;
   std::string from_pipe;
@@ -132,7 +224,7 @@ TEST(PipeToExtension, LinesBecomeFrames) {
       SCOPED_TRACE(c.name + ", pieces of " + std::to_string(piece));
       MemorySource pipe(c.from_pipe, piece);
       PipeLineReader reader(pipe);
-      std::vector<char> buffer;
+      std::span<const char> buffer;
       std::vector<std::string> frames;
       NextLine next;
       while ((next = reader.next_frame(buffer)) == NextLine::frame) {
@@ -154,6 +246,62 @@ TEST(PipeToExtension, LinesBecomeFrames) {
       EXPECT_EQ(sink.data(), expected);
       EXPECT_EQ(sink.writes(), c.frames.size());
     }
+  }
+}
+
+// What the application's lines should give, by the rules applied to whole lines of valid
+// UTF-8: split at "\n", drop one "\r" before it, skip blank lines, end at one over the limit.
+std::vector<std::string> expected_frames(std::string_view text) {
+  std::vector<std::string> frames;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t line_feed = text.find('\n', pos);
+    std::string line(text.substr(pos, line_feed == std::string_view::npos ? std::string_view::npos : line_feed - pos));
+    pos = line_feed == std::string_view::npos ? text.size() : line_feed + 1;
+    if (line_feed != std::string_view::npos && !line.empty() && line.back() == '\r') line.pop_back();
+    if (text::trim_white_space(line).empty()) continue;
+    if (line.size() > kMax) break;
+    frames.push_back(std::move(line));
+  }
+  return frames;
+}
+
+// Lines of many lengths and kinds, so that they start, end and outgrow the reader's buffer at
+// every kind of place.
+std::string mixed_lines(std::size_t count, std::size_t longest) {
+  std::minstd_rand random(34);
+  const std::string pieces[] = {"x", " ", "\t", "\xd0\x97", "\xe3\x80\x80", "\xf0\x9f\x98\x80", "{}", "\r"};
+  const std::size_t lengths[] = {0, 1, 100, PipeLineReader::kBufferSize - 3, PipeLineReader::kBufferSize,
+                                 PipeLineReader::kBufferSize + 2, 700'000, kMax, kMax + 5};
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    const bool blank = random() % 4 == 0;
+    // Only a blank line goes past the limit: a longer one would end the relay.
+    std::size_t length = std::min(i % 4 == 0 ? lengths[random() % std::size(lengths)] : random() % 200, longest);
+    if (!blank) length = std::min(length, kMax);
+    std::string line = blank ? "" : "{";
+    while (line.size() < length) line += blank ? pieces[1 + random() % 2] : pieces[random() % std::size(pieces)];
+    if (!blank && line.size() > length && length > 0) line.resize(length);  // a cut may split a character
+    if (!text::is_valid_utf8(line)) line = std::string(line.size(), 'v');
+    text += line + (random() % 3 == 0 ? "\r\n" : "\n");
+  }
+  return text + "{\"final\":true}";
+}
+
+TEST(PipeToExtension, EveryLineOfAnyLengthInAnyPiecesBecomesItsFrame) {
+  for (const std::size_t piece : {std::size_t{7}, std::size_t{4093}, PipeLineReader::kBufferSize + 1, SIZE_MAX}) {
+    SCOPED_TRACE("pieces of " + std::to_string(piece));
+    const std::string text = piece < 100 ? mixed_lines(300, 3000) : mixed_lines(60, kMax);
+    const std::vector<std::string> frames = expected_frames(text);
+    ASSERT_GT(frames.size(), 10u);
+    std::string expected;
+    for (const auto& f : frames) expected += frame(f);
+    MemorySource pipe(text, piece);
+    MemorySink sink;
+    io::SharedOutput out(sink);
+    pipe_to_extension(pipe, out);
+    EXPECT_TRUE(sink.data() == expected) << "the frames differ (" << sink.data().size() << " bytes of "
+                                         << expected.size() << ")";
+    EXPECT_EQ(sink.writes(), frames.size()) << "one write per frame";
   }
 }
 
@@ -210,18 +358,18 @@ TEST(PipeToExtension, MemoryStaysBoundedForHugeLines) {
     SCOPED_TRACE("64 MiB blank line");
     GeneratedSource pipe(k64MiB, ' ', "\n{}\n");
     PipeLineReader reader(pipe);
-    std::vector<char> buffer;
+    std::span<const char> buffer;
     ASSERT_EQ(reader.next_frame(buffer), NextLine::frame);
     EXPECT_EQ(std::string(buffer.begin() + 4, buffer.end()), "{}");
-    EXPECT_LE(buffer.capacity(), kBound);
+    EXPECT_LE(reader.capacity(), kBound);
   }
   {
     SCOPED_TRACE("64 MiB non-blank line");
     GeneratedSource pipe(k64MiB, 'x', "\n{}\n");
     PipeLineReader reader(pipe);
-    std::vector<char> buffer;
+    std::span<const char> buffer;
     EXPECT_EQ(reader.next_frame(buffer), NextLine::too_long);
-    EXPECT_LE(buffer.capacity(), kBound);
+    EXPECT_LE(reader.capacity(), kBound);
     EXPECT_LE(pipe.read(), kMax + 2 + PipeLineReader::kBufferSize) << "ends once the line is known too long";
   }
 }
