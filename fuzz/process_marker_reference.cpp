@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "marker_fields.h"
 #include "text/unicode.h"
 
 // Where the reference applies.
@@ -37,13 +38,6 @@ namespace zorvia::fuzzing {
 namespace {
 
 using Json = nlohmann::json;
-
-constexpr std::array<std::string_view, 16> kKeys = {
-    "session_id",  "pid",          "started_at",    "version",
-    "executable",  "parent_pid",   "parent_name",   "parent_executable",
-    "debug_build", "e2e",          "active_tasks",  "expected_exit",
-    "expected_exit_detail", "exit_requested_event_seen", "clean_exit", "ui_ready",
-};
 
 int hex(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -86,18 +80,6 @@ bool has_unpaired_surrogate_escape(std::string_view s) {
   }
   return false;
 }
-
-enum class Kind { text, u32, optional_u32, optional_text, boolean, text_list };
-
-constexpr std::array<Kind, 16> kKinds = {
-    Kind::text,          Kind::u32,           Kind::text,          Kind::text,
-    Kind::text,          Kind::optional_u32,  Kind::optional_text, Kind::optional_text,
-    Kind::boolean,       Kind::boolean,       Kind::text_list,     Kind::optional_text,
-    Kind::optional_text, Kind::boolean,       Kind::boolean,       Kind::boolean,
-};
-
-// Present in every object that is a marker.
-constexpr std::array<std::size_t, 7> kRequired = {0, 1, 2, 3, 4, 8, 9};
 
 // One JSON value as the SAX events deliver it.
 struct Value {

@@ -25,6 +25,7 @@ namespace zorvia::platform {
 
 // A file opened for appending only: every write lands at the current end, so lines of
 // concurrent writers never interleave. Missing files are created; directories are not.
+// Only a regular (disk) file opens: a FIFO, a pipe or a device is an error, never a wait.
 class AppendOnlyFile final : public io::ByteSink {
  public:
   [[nodiscard]] static std::expected<AppendOnlyFile, io::OsError> open(const NativePath& path);

@@ -11,6 +11,14 @@
 
 #include "support/child_process.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/scoped_handle.h"
+#else
+#include <sys/stat.h>
+#endif
+
 namespace zorvia {
 namespace {
 
@@ -270,6 +278,72 @@ TEST_F(WatchExit, EightWatchdogsAppendWholeLinesToOneFile) {
   EXPECT_EQ(ready.size(), static_cast<std::size_t>(kWatchdogs));
   EXPECT_EQ(exited.size(), static_cast<std::size_t>(kWatchdogs));
   for (const auto& [session, n] : exited) EXPECT_EQ(n, 1) << session.substr(0, 3);
+}
+
+// Something at `path` that opens like a file but is none, and that nobody reads or writes:
+// a FIFO natively, a pipe of two unserved instances on Windows.
+class NotAFile {
+ public:
+  explicit NotAFile(const std::string& path) {
+#ifdef _WIN32
+    const std::wstring name = utf8_path(path).native();
+    for (auto& server : servers_) {
+      server.reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                    PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr));
+      EXPECT_TRUE(server);
+    }
+#else
+    EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  platform::win32::ScopedHandle servers_[2];
+#endif
+};
+
+// Neither the marker read nor the events file's open may wait for another process.
+TEST_F(WatchExit, PathsThatAreNoFileNeverHoldTheRunUp) {
+  const auto not_a_file = [&](const std::string& name) {
+#ifdef _WIN32
+    return "\\\\.\\pipe\\zorvia-watch-exit-" + name + "-" + std::to_string(GetCurrentProcessId());
+#else
+    return testing::join_path(dir, name);
+#endif
+  };
+
+  {
+    SCOPED_TRACE("the marker path: an absent marker");
+    const std::string fifo = not_a_file("marker");
+    NotAFile holder(fifo);
+    Child watched(sibling_program("watched_program"), {"wait-stdin", "exit", "0"});
+    Child watchdog(host, {kSwitch, std::to_string(watched.pid()), "s-1", events, fifo});
+    EXPECT_TRUE(wait_for_lines(events, 1, 15s)) << "no ready event: the marker read is stuck";
+    watched.close_stdin();
+    EXPECT_EQ(watchdog.wait(15s), 0u);
+    const auto lines = lines_of(events);
+    EXPECT_EQ(lines.size(), 2u);
+    if (lines.size() == 2u) {
+      EXPECT_EQ(Json::parse(lines[0])["marker_seen"], false);
+      EXPECT_EQ(Json::parse(lines[1])["marker_source"], "missing");
+    }
+    EXPECT_TRUE(kWindows || fs::is_fifo(utf8_path(fifo))) << "the FIFO is left alone";
+  }
+  {
+    SCOPED_TRACE("the events path: both events are lost, the run goes on");
+    const std::string fifo = not_a_file("events");
+    NotAFile holder(fifo);
+    std::ofstream(utf8_path(marker)) << marker_json("s-1");
+    Child watched(sibling_program("watched_program"), {"wait-stdin", "exit", "0"});
+    Child watchdog(host, {kSwitch, std::to_string(watched.pid()), "s-1", fifo, marker});
+    // The run reaches its wait only after the ready event's append.
+    EXPECT_FALSE(watchdog.wait(300ms).has_value());
+    watched.close_stdin();
+    EXPECT_EQ(watchdog.wait(15s), 0u) << "the watchdog is stuck on the events file";
+    EXPECT_FALSE(fs::exists(utf8_path(marker))) << "the run went on to delete the marker read at exit";
+    EXPECT_TRUE(kWindows || fs::is_fifo(utf8_path(fifo))) << "the FIFO is left alone";
+  }
 }
 
 TEST_F(WatchExit, UnusableArgumentsDoNothing) {

@@ -94,16 +94,65 @@ TEST_F(EventsFile, UnwritablePathsCreateNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
+// A rename that fails as when another process holds the events file without delete sharing.
+class RefusedMove final : public EventsFileMove {
+ public:
+  bool rename_replacing(const platform::NativePath&, const platform::NativePath&) override {
+    ++attempts;
+    return false;
+  }
+  int attempts = 0;
+};
+
+TEST_F(EventsFile, AFailedRotationKeepsTheOlderRotatedFile) {
+  const std::string line = lifecycle::event_line(sample_event(1));
+  write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'b');
+  write_bytes(rotated, 10, 'o');
+  RefusedMove refused;
+  append_lifecycle_event(native(events), sample_event(1), refused);
+  append_lifecycle_event(native(events), sample_event(1), refused);
+  EXPECT_EQ(refused.attempts, 2) << "every append past the limit tries again";
+  EXPECT_EQ(contents(rotated), std::string(10, 'o'));
+  EXPECT_EQ(fs::file_size(events), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1 + 2 * line.size());
+
+  // Once the move works, the rotated file holds everything the events file held.
+  append_lifecycle_event(native(events), sample_event(1));
+  EXPECT_TRUE(contents(events) == line);
+  EXPECT_EQ(fs::file_size(rotated), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1 + 2 * line.size());
+}
+
+// Another process holds the events file open with read and write sharing, as log viewers
+// do. Windows then refuses to move it (no delete sharing): the older rotated file stays and
+// the line goes into the large file. Linux lets it move.
+TEST_F(EventsFile, RotationWhileAnotherProcessHoldsTheEventsFile) {
+  const std::string line = lifecycle::event_line(sample_event(1));
+  write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'h');
+  write_bytes(rotated, 10, 'o');
+  testing::Child holder(testing::sibling_program("file_holder"), {events.string()});
+  ASSERT_TRUE(holder.wait_for_output(4, std::chrono::seconds(30)));
+  ASSERT_TRUE(holder.output().starts_with("held"));
+  append_lifecycle_event(native(events), sample_event(1));
+  holder.close_stdin();
+  EXPECT_EQ(holder.wait(std::chrono::seconds(30)), 0u);
+#ifdef _WIN32
+  EXPECT_EQ(contents(rotated), std::string(10, 'o'));
+  EXPECT_EQ(fs::file_size(events), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1 + line.size());
+#else
+  EXPECT_TRUE(contents(events) == line);
+  EXPECT_EQ(fs::file_size(rotated), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1);
+#endif
+}
+
 #ifdef _WIN32
 bool running_under_wine() {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// A reader holding the older rotated file open (with delete sharing) leaves its name behind
-// after the delete, so the plain rename is denied; the POSIX-semantics retry replaces it.
-// Wine knows neither that retry nor POSIX deletes: there the rename fails and the line goes
-// into the large file, as after any failed rotation.
+// A reader holding the older rotated file open (with delete sharing) makes the plain
+// replacing rename be denied; the POSIX-semantics retry replaces it. Wine knows no such
+// retry: there the rename fails, the older rotated file stays and the line goes into the
+// large file, as after any failed rotation.
 TEST_F(EventsFile, RotationPastARotatedFileHeldOpenByAReader) {
   const std::string line = lifecycle::event_line(sample_event(1));
   write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'd');
@@ -115,6 +164,7 @@ TEST_F(EventsFile, RotationPastARotatedFileHeldOpenByAReader) {
   CloseHandle(reader);
   if (running_under_wine()) {
     EXPECT_EQ(fs::file_size(events), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1 + line.size());
+    EXPECT_EQ(contents(rotated), std::string(10, 'o'));
   } else {
     EXPECT_TRUE(contents(events) == line);
     EXPECT_EQ(fs::file_size(rotated), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1);

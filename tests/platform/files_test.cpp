@@ -7,13 +7,23 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/scoped_handle.h"
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/linux/scoped_fd.h"
 #endif
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "platform/file_read.h"
 #include "support/child_process.h"
@@ -99,6 +109,87 @@ TEST_F(FilesTest, PathsPastTheLegacyLimitWork) {
   EXPECT_TRUE(remove_file(rotated));
   EXPECT_FALSE(is_existing_regular_file(rotated));
 }
+
+// Runs `work` on a thread. When it has not ended within a few seconds it is stuck: `unblock`
+// then frees it, so that the test fails instead of hanging.
+bool ends_on_its_own(const std::function<void()>& work, const std::function<void()>& unblock) {
+  std::promise<void> done;
+  std::future<void> ended = done.get_future();
+  std::thread worker([&] {
+    work();
+    done.set_value();
+  });
+  const bool on_its_own = ended.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!on_its_own) unblock();
+  worker.join();
+  return on_its_own;
+}
+
+#ifdef _WIN32
+
+// Pipes of two instances that nobody serves: every open of the marker or the events file
+// connects to one, and a read on it would wait for the server forever.
+TEST_F(FilesTest, APipeIsNeitherReadNorWrittenAsAFile) {
+  const std::wstring prefix = L"\\\\.\\pipe\\zorvia-files-test-" + std::to_wstring(GetCurrentProcessId());
+  const auto serve = [](const std::wstring& pipe, win32::ScopedHandle (&servers)[2]) {
+    for (auto& server : servers) {
+      server.reset(CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                                    PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr));
+      ASSERT_TRUE(server);
+    }
+  };
+
+  win32::ScopedHandle marker_servers[2];
+  serve(prefix + L"-marker", marker_servers);
+  std::optional<std::string> read;
+  EXPECT_TRUE(ends_on_its_own([&] { read = read_whole_file_shared(prefix + L"-marker"); },
+                              [&] {
+                                for (auto& server : marker_servers) DisconnectNamedPipe(server.get());
+                              }));
+  EXPECT_EQ(read, std::nullopt);
+
+  win32::ScopedHandle events_servers[2];
+  serve(prefix + L"-events", events_servers);
+  EXPECT_FALSE(AppendOnlyFile::open(prefix + L"-events").has_value());
+
+  // Nor does a device pass for a file, though it reads as empty and swallows writes.
+  for (const wchar_t* device : {L"NUL", L"\\\\.\\NUL"}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(device)));
+    EXPECT_EQ(read_whole_file_shared(device), std::nullopt);
+    EXPECT_FALSE(AppendOnlyFile::open(device).has_value());
+  }
+}
+
+#else
+
+// Opening a FIFO waits for the other end unless told not to; neither the marker read nor
+// the events file's open may wait, and the FIFO stays where it is.
+TEST_F(FilesTest, AFifoIsNeitherReadNorWrittenAsAFile) {
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  std::optional<std::string> read;
+  EXPECT_TRUE(ends_on_its_own([&] { read = read_whole_file_shared(fifo.native()); },
+                              [&] { linux_fd::ScopedFd writer(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); }));
+  EXPECT_EQ(read, std::nullopt);
+
+  // Without a reader, and with one: no line goes into the FIFO either way.
+  linux_fd::ScopedFd reader;
+  bool opened = false;
+  EXPECT_TRUE(ends_on_its_own([&] { opened = AppendOnlyFile::open(fifo.native()).has_value(); },
+                              [&] { reader = linux_fd::ScopedFd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)); }));
+  EXPECT_FALSE(opened);
+  if (!reader.valid()) reader = linux_fd::ScopedFd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(reader.valid());
+  EXPECT_FALSE(AppendOnlyFile::open(fifo.native()).has_value());
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // Nor does a character device pass for a file.
+  EXPECT_EQ(read_whole_file_shared("/dev/null"), std::nullopt);
+  EXPECT_FALSE(AppendOnlyFile::open("/dev/null").has_value());
+}
+
+#endif
 
 }  // namespace
 }  // namespace zorvia::platform

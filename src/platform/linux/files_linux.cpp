@@ -30,9 +30,15 @@ bool rename_replacing(const NativePath& from, const NativePath& to) {
 
 std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath& path) {
   if (names_no_file(path)) return std::unexpected(io::OsError{EINVAL});
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // O_NONBLOCK: a FIFO's open would otherwise wait for a reader (on a regular file the flag
+  // changes nothing). Lines go only into a regular file: a FIFO or a device is no events file.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return std::unexpected(io::OsError{errno});
-  return AppendOnlyFile(fd);
+  AppendOnlyFile file(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::unexpected(io::OsError{errno});
+  if (!S_ISREG(info.st_mode)) return std::unexpected(io::OsError{EINVAL});
+  return file;
 }
 
 AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}

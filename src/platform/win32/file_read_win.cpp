@@ -23,6 +23,8 @@ std::optional<std::string> read_whole_file_shared(const NativePath& path) {
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
+  // A pipe or a device is no marker file, and a read on it could wait forever.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
   LARGE_INTEGER length{};
   if (!GetFileSizeEx(file.get(), &length) || length.QuadPart < 0) return std::nullopt;
   return read_to_end(static_cast<std::uintmax_t>(length.QuadPart),

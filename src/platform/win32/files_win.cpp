@@ -97,7 +97,10 @@ std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath
   if (!name) return std::unexpected(io::OsError{ERROR_INVALID_NAME});
   const HANDLE h = CreateFileW(name->c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
-  return AppendOnlyFile(reinterpret_cast<std::intptr_t>(h));
+  AppendOnlyFile file(reinterpret_cast<std::intptr_t>(h));
+  // Lines go only into a disk file: a write to a pipe or a device could wait for its reader.
+  if (GetFileType(h) != FILE_TYPE_DISK) return std::unexpected(io::OsError{ERROR_BAD_FILE_TYPE});
+  return file;
 }
 
 AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&& other) noexcept : native_(std::exchange(other.native_, 0)) {}
