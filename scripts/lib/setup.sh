@@ -3,7 +3,7 @@
 ZORVIA_PACKAGES=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine64
-  clang-19 libclang-rt-19-dev libicu-dev unicode-data socat util-linux
+  clang-19 libclang-rt-19-dev llvm-19 libicu-dev unicode-data socat util-linux
   chromium
 )
 
