@@ -101,18 +101,23 @@ class Schedule {
 // back, so each question only moves a cursor on.
 class Expected {
  public:
-  Expected(const ModelRun& run, std::size_t capacity) : run_(run), capacity_(capacity) {
+  // `run` is what goes out through an output of `capacity`; `unlimited`, what would go out
+  // through one without a limit: messages past the refusal may still be offered to it.
+  Expected(const ModelRun& run, const ModelRun& unlimited, std::size_t capacity)
+      : run_(run), unlimited_(unlimited), capacity_(capacity) {
     std::size_t total = 0;
     for (const auto& m : run.messages) ends_.push_back(total += m.bytes.size());
     total_ = total;
     output_size_ = std::min(total, capacity);
+    total = 0;
+    for (const auto& m : unlimited.messages) unlimited_ends_.push_back(total += m.bytes.size());
   }
   // Output bytes whose messages have arrived whole once `delivered` bytes (and, with
   // `ended`, the end) have.
   std::size_t due(std::size_t delivered, bool ended) {
-    const auto& m = run_.messages;
+    const auto& m = unlimited_.messages;
     while (arrived_ < m.size() && (m[arrived_].due == kAtEnd ? ended : m[arrived_].due <= delivered)) ++arrived_;
-    return arrived_ == 0 ? 0 : ends_[arrived_ - 1];
+    return arrived_ == 0 ? 0 : unlimited_ends_[arrived_ - 1];
   }
   // Where the message holding output byte `at` ends.
   std::size_t message_end(std::size_t at) {
@@ -144,8 +149,10 @@ class Expected {
 
  private:
   const ModelRun& run_;
+  const ModelRun& unlimited_;
   std::size_t capacity_;
-  std::vector<std::size_t> ends_;  // the output so far at each message's end
+  std::vector<std::size_t> ends_;            // the output so far at each message's end
+  std::vector<std::size_t> unlimited_ends_;  // the same without the output's limit
   std::size_t total_ = 0;          // what the messages hold
   std::size_t output_size_ = 0;    // what the capacity lets through
   std::size_t arrived_ = 0;        // messages that have arrived whole
@@ -255,6 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ModelRun run = lines_to_frames ? zorvia::fuzzing::lines_to_frames(input, fails_at_end)
                                  : zorvia::fuzzing::frames_to_lines(input);
+  const ModelRun unlimited = run;
   std::size_t capacity = SIZE_MAX;
   if (data[1] < 128) {
     std::size_t total = 0;
@@ -262,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     capacity = total * data[1] / 128;
     zorvia::fuzzing::limit_output(run, capacity);
   }
-  Expected expected(run, capacity);
+  Expected expected(run, unlimited, capacity);
 
   PieceSource source(input, fails_at_end, Schedule(schedule, 0), expected);
   CheckingSink sink(refuse_with_error, lines_to_frames, Schedule(schedule, schedule.size() / 2), expected, source);
