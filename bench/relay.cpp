@@ -34,6 +34,7 @@
 #include "host/bridge_name.h"
 #include "platform/user_identity.h"
 #include "support/child_process.h"
+#include "support/host_program.h"
 
 namespace {
 
@@ -329,13 +330,13 @@ void measure(bool towards_application, const char* size_label, std::size_t size,
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   int runs = 5;
-  std::string host_program = zorvia::testing::sibling_program("zorvia-host");
+  std::string host_path = zorvia::testing::host_program();
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (option == "--host" && i + 1 < argc) {
-      host_program = argv[++i];
+      host_path = argv[++i];
     } else {
       std::fprintf(stderr, "usage: bench_relay [--runs N] [--host PATH]\n");
       return 2;
@@ -352,7 +353,7 @@ int main(int argc, char** argv) {
     return one + " " + five;
   };
   std::printf("relay benchmark: native build, bridge endpoint = abstract Unix socket\n");
-  std::printf("host: %s\n", host_program.c_str());
+  std::printf("host: %s\n", host_path.c_str());
   std::printf("application peer: socat -u -b %d (whole MiBs); browser side: default pipes\n", kPeerBuffer);
   std::printf("against: copy = socat -u with its default 8 KiB buffer; one-write = one write per message\n");
   std::printf("median of %d runs each, relays taking turns; ratio = median of (other's time / host's time)\n", runs);
@@ -362,7 +363,7 @@ int main(int argc, char** argv) {
   std::printf("%-13s %-6s %-15s %9s %11s %10s %11s %10s %6s %-9s %8s\n", "", "", "", "", "", "", "", "", "", "",
               "(MiB)");
 
-  const std::vector<std::string> host = {host_program};
+  const std::vector<std::string> host = {host_path};
   const std::string connect = "ABSTRACT-CONNECT:" + endpoint_name();
   const Relay copy_in{"copy", {"/usr/bin/socat", "-u", "STDIN", connect}, false, 1.5};
   const Relay copy_out{"copy", {"/usr/bin/socat", "-u", connect, "STDOUT"}, false, 1.5};

@@ -22,7 +22,7 @@ endif()
 function(zorvia_add_test_file source)
   get_filename_component(name "${source}" NAME_WE)
   add_executable(${name} "${source}")
-  target_link_libraries(${name} PRIVATE zorvia_app zorvia_test_support
+  target_link_libraries(${name} PRIVATE zorvia_app zorvia_test_support zorvia_flavour_e2e
                         GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 DISCOVERY_MODE ${ZORVIA_DISCOVERY_MODE}
                        PROPERTIES ENVIRONMENT "ZORVIA_BUILD_DIR=${CMAKE_BINARY_DIR}"

@@ -5,10 +5,6 @@
 #include <string>
 #include <string_view>
 
-#ifndef ZORVIA_BUILD_FLAVOUR_VALUE
-#define ZORVIA_BUILD_FLAVOUR_VALUE 0
-#endif
-
 namespace zorvia::host {
 
 // Fixed when the program is built; it only selects the pipe name's suffix. Any value other
@@ -19,9 +15,9 @@ enum class BuildFlavour : std::uint8_t {
   e2e = 2,
 };
 
-[[nodiscard]] constexpr BuildFlavour build_flavour() {
-  return static_cast<BuildFlavour>(static_cast<std::uint8_t>(ZORVIA_BUILD_FLAVOUR_VALUE));
-}
+// The flavour this program was built with: each executable links exactly one definition
+// (host/build_flavour.cpp, compiled once per flavour).
+[[nodiscard]] BuildFlavour build_flavour();
 
 // The Windows namespace of named pipes, and the name's fixed beginning within it.
 inline constexpr std::string_view kPipeNamespace = "\\\\.\\pipe\\";

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/host_program.h"
 #include "support/stand_in.h"
 
 extern char** environ;
@@ -90,7 +91,7 @@ class BrowserHostTest : public ::testing::Test {
   void SetUp() override {
     if (::access(kBrowser, X_OK) != 0) GTEST_SKIP() << "Chromium is not installed";
     dir_ = testing::make_temp_directory("browser");
-    host_ = testing::sibling_program("zorvia-host");
+    host_ = testing::host_program();
   }
   void TearDown() override {
     if (!dir_.empty() && !::testing::Test::HasFailure()) fs::remove_all(dir_);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/host_program.h"
 #include "support/stand_in.h"
 
 namespace zorvia {
@@ -29,7 +30,7 @@ std::vector<std::string> frames_of(Child& host) {
 TEST(HostRelay, RoundTripInBothDirections) {
   StandInApp app({"echo"});
   ASSERT_TRUE(app.ready());
-  Child host(sibling_program("zorvia-host"), {});
+  Child host(testing::host_program(), {});
   const std::string big(1'048'576, 'q');
   const std::vector<std::string> bodies = {"{\"id\":1}", "{\"text\":\"Привет\"}", "  {}  ", big};
   std::string input;
@@ -51,7 +52,7 @@ TEST(HostRelay, RoundTripInBothDirections) {
 TEST(HostRelay, FramesSentDuringTheBusyRetryArriveInOrder) {
   StandInApp app({"busy-then-echo", "400"});
   ASSERT_TRUE(app.ready());
-  Child host(sibling_program("zorvia-host"), {});
+  Child host(testing::host_program(), {});
   std::vector<std::string> bodies;
   for (int i = 0; i < 5; ++i) {
     bodies.push_back("{\"n\":" + std::to_string(i) + "}");
@@ -78,7 +79,7 @@ TEST(HostRelay, ApplicationClosingThePipeEndsTheHostWithoutMoreInput) {
     SCOPED_TRACE(c.app.front());
     StandInApp app(c.app);
     ASSERT_TRUE(app.ready());
-    Child host(sibling_program("zorvia-host"), {});  // standard input stays open, and silent
+    Child host(testing::host_program(), {});  // standard input stays open, and silent
     EXPECT_EQ(host.wait(kEnds), 0u);
     host.join_output();
     EXPECT_EQ(frames_of(host), c.frames);
@@ -89,7 +90,7 @@ TEST(HostRelay, ApplicationClosingThePipeEndsTheHostWithoutMoreInput) {
 TEST(HostRelay, ClosingStandardInputEndsTheHostWhileTheApplicationWrites) {
   StandInApp app({"flood", "0", "100"});  // writes without end
   ASSERT_TRUE(app.ready());
-  Child host(sibling_program("zorvia-host"), {});
+  Child host(testing::host_program(), {});
   ASSERT_TRUE(host.wait_for_output(100'000, kEnds));
   host.close_stdin();
   EXPECT_EQ(host.wait(kEnds), 0u);
@@ -108,7 +109,7 @@ TEST(HostRelay, FinalLineArrivesHoweverTheApplicationEndsTheConnection) {
     SCOPED_TRACE(how);
     StandInApp app({"write", "{\"a\":1}\n{\"final\":true}", "--finish", how});
     ASSERT_TRUE(app.ready());
-    Child host(sibling_program("zorvia-host"), {});  // standard input stays open, and silent
+    Child host(testing::host_program(), {});  // standard input stays open, and silent
     EXPECT_EQ(host.wait(kEnds), 0u);
     host.join_output();
     EXPECT_EQ(frames_of(host), (std::vector<std::string>{"{\"a\":1}", "{\"final\":true}"}));
@@ -140,7 +141,7 @@ TEST(HostRelay, MissingStandardStreamIsNeverTheBridgeConnection) {
     testing::ChildOptions options;
     options.stdin_missing = c.stdin_missing;
     options.stdout_missing = c.stdout_missing;
-    Child host(sibling_program("zorvia-host"), {}, options);
+    Child host(testing::host_program(), {}, options);
     if (!c.stdin_missing) {
       ASSERT_TRUE(host.write_stdin(frame("{\"a\":1}")));
     }
@@ -163,7 +164,7 @@ TEST(HostRelay, EndWhileTheBrowserIsNotReading) {
   testing::ChildOptions options;
   options.stdout_held = true;
   options.stdout_capacity = kCapacity;
-  Child host(sibling_program("zorvia-host"), {}, options);
+  Child host(testing::host_program(), {}, options);
   ASSERT_TRUE(app.wait_for("accepted\n"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let standard output fill up
   host.close_stdin();

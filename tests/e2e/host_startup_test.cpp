@@ -10,6 +10,7 @@
 #include "platform/os_error.h"
 #include "platform/user_identity.h"
 #include "support/child_process.h"
+#include "support/host_program.h"
 #include "support/pipe_codes.h"
 #include "support/stand_in.h"
 
@@ -45,7 +46,7 @@ std::string not_running(std::int32_t code) {
 TEST(HostStartup, WatchExitSwitchOpensNothingAndWritesNothing) {
   StandInApp app({"echo"});
   ASSERT_TRUE(app.ready());
-  const auto result = run_child(sibling_program("zorvia-host"), {"--zorvia-watch-exit"}, testing::frame("{}"));
+  const auto result = run_child(testing::host_program(), {"--zorvia-watch-exit"}, testing::frame("{}"));
   EXPECT_EQ(result.exit_code, 0u);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
@@ -53,7 +54,7 @@ TEST(HostStartup, WatchExitSwitchOpensNothingAndWritesNothing) {
 }
 
 TEST(HostStartup, NoApplicationGivesOneEventWithTheSystemsMessage) {
-  const auto result = run_child(sibling_program("zorvia-host"), {}, testing::frame("{}"));
+  const auto result = run_child(testing::host_program(), {}, testing::frame("{}"));
   EXPECT_EQ(result.exit_code, 0u);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(split_frames(result.out), std::vector<std::string>{not_running(kMissing)});
@@ -63,7 +64,7 @@ TEST(HostStartup, PipeBusyOnEveryOpenGivesUpAfterTheRetries) {
   StandInApp app({"busy"});
   ASSERT_TRUE(app.ready());
   const auto started = std::chrono::steady_clock::now();
-  const auto result = run_child(sibling_program("zorvia-host"), {});
+  const auto result = run_child(testing::host_program(), {});
   const auto elapsed = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(result.exit_code, 0u);
   EXPECT_EQ(result.err, "");
@@ -74,7 +75,7 @@ TEST(HostStartup, PipeBusyOnEveryOpenGivesUpAfterTheRetries) {
 TEST(HostStartup, PipeBusyForAWhileThenConnects) {
   StandInApp app({"busy-then-echo", "300"});
   ASSERT_TRUE(app.ready());
-  Child host(sibling_program("zorvia-host"), {});
+  Child host(testing::host_program(), {});
   ASSERT_TRUE(host.write_stdin(testing::frame("{\"n\":1}")));
   ASSERT_TRUE(host.wait_for_output(4 + 7, std::chrono::seconds(30)));
   host.close_stdin();
@@ -97,7 +98,7 @@ TEST(HostStartup, PipeServedByAnotherUserIsRefused) {
                   "--pipe", own_pipe_name()},
                  "/usr/bin/setpriv");
   ASSERT_TRUE(app.ready());
-  Child host(sibling_program("zorvia-host"), {});
+  Child host(testing::host_program(), {});
   ASSERT_TRUE(host.write_stdin(testing::frame("{\"secret\":1}")));
   EXPECT_EQ(host.wait(std::chrono::seconds(30)), 0u) << "ends without standard input closing";
   host.join_output();
