@@ -21,9 +21,8 @@ bool run_if_requested(const std::vector<std::basic_string<Unit>>& arguments) {
     };
     std::optional<platform::NativePath> marker_path;
     if (request->marker_path) marker_path = native(*request->marker_path);
-    SystemWatchdogWorld world;
-    lifecycle::watch_process_exit<platform::PathChar>(world, request->pid, request->session_id,
-                                                      native(request->events_path), marker_path);
+    SystemWatchdogWorld world(native(request->events_path), std::move(marker_path));
+    lifecycle::watch_process_exit(world, request->pid, request->session_id);
   }
   return true;
 }
