@@ -180,13 +180,9 @@ TEST(DefenderScan, TheNameNeedleFollowsWindowsPathRules) {
   }
 }
 
-TEST(DefenderScan, EventDataValueIsAViewIntoTheEvent) {
+TEST(DefenderScan, EventDataValueIsTrimmedInEitherQuoteForm) {
   const std::string text = event({data("Threat Name", "  T  "), quoted_data("Path", "P")});
-  const auto threat = event_data_value(text, "Threat Name");
-  ASSERT_TRUE(threat.has_value());
-  EXPECT_EQ(*threat, "T");
-  EXPECT_GE(threat->data(), text.data());
-  EXPECT_LT(threat->data(), text.data() + text.size());
+  EXPECT_EQ(event_data_value(text, "Threat Name"), "T");
   EXPECT_EQ(event_data_value(text, "Path"), "P");
   EXPECT_EQ(event_data_value(text, "Action Name"), std::nullopt);
 }
