@@ -36,28 +36,31 @@ platform::NativePath native_path_of(std::string_view utf8) {
 
 }  // namespace
 
-std::expected<std::unique_ptr<lifecycle::WatchedProcess>, std::int32_t> SystemWatchdogWorld::open_process(
+SystemWatchdogWorld::SystemWatchdogWorld(platform::NativePath events_path,
+                                         std::optional<platform::NativePath> marker_path)
+    : events_path_(std::move(events_path)), marker_path_(std::move(marker_path)) {}
+
+std::expected<std::unique_ptr<lifecycle::WatchedProcess>, io::OsError> SystemWatchdogWorld::open_process(
     std::uint32_t pid) {
   auto handle = platform::WatchedProcessHandle::open(pid);
-  if (!handle) return std::unexpected(handle.error().code);
+  if (!handle) return std::unexpected(handle.error());
   return std::make_unique<SystemWatchedProcess>(std::move(*handle));
 }
 
 std::uint32_t SystemWatchdogWorld::own_pid() { return platform::current_process_id(); }
 
-std::int32_t SystemWatchdogWorld::invalid_parameter_error() { return platform::invalid_parameter_error(); }
+io::OsError SystemWatchdogWorld::invalid_parameter_error() { return io::OsError{platform::invalid_parameter_error()}; }
 
 lifecycle::WallClockTime SystemWatchdogWorld::now() { return platform::precise_system_time(); }
 
-std::string SystemWatchdogWorld::os_error_text(std::int32_t code) { return platform::os_error_text(code); }
+std::string SystemWatchdogWorld::os_error_text(io::OsError error) { return platform::os_error_text(error.code); }
 
-std::optional<lifecycle::ProcessMarker> SystemWatchdogWorld::read_marker(const Path& marker_path) {
-  return read_process_marker(marker_path);
+std::optional<lifecycle::ProcessMarker> SystemWatchdogWorld::read_marker() {
+  if (!marker_path_) return std::nullopt;
+  return read_process_marker(*marker_path_);
 }
 
-void SystemWatchdogWorld::append_event(const Path& events_path, const text::JsonValue& event) {
-  append_lifecycle_event(events_path, event);
-}
+void SystemWatchdogWorld::append_event(const text::JsonValue& event) { append_lifecycle_event(events_path_, event); }
 
 std::optional<lifecycle::AntivirusHit> SystemWatchdogWorld::query_antivirus(std::string_view executable) {
   return query_antivirus_hit(executable);
@@ -76,6 +79,8 @@ std::vector<std::string> SystemWatchdogWorld::snapshot_suspects(std::uint32_t ow
   return app::snapshot_suspects(own_pid);
 }
 
-void SystemWatchdogWorld::remove_file(const Path& path) { (void)platform::remove_file(path); }
+void SystemWatchdogWorld::remove_marker() {
+  if (marker_path_) (void)platform::remove_file(*marker_path_);
+}
 
 }  // namespace zorvia::app

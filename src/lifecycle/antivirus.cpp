@@ -7,7 +7,7 @@ namespace zorvia::lifecycle {
 
 namespace {
 
-constexpr std::string_view kEventMarker = "<Event ";
+constexpr std::string_view kEventStart = "<Event ";
 constexpr std::string_view kValueEnd = "</Data>";
 
 bool is_separator(char c, bool verbatim) { return c == '\\' || (!verbatim && c == '/'); }
@@ -71,8 +71,6 @@ std::optional<std::string_view> last_path_component(std::string_view path) {
   return last;
 }
 
-bool contains(std::string_view text, std::string_view needle) { return text.find(needle) != std::string_view::npos; }
-
 // The first `max` code points of valid UTF-8.
 std::string_view first_code_points(std::string_view s, std::size_t max) {
   std::size_t count = 0;
@@ -84,7 +82,7 @@ std::string_view first_code_points(std::string_view s, std::size_t max) {
   return s;
 }
 
-std::string kept_value(std::string_view value) { return std::string(first_code_points(value, ANTIVIRUS_FIELD_MAX_CHARS)); }
+std::string cut_value(std::string_view value) { return std::string(first_code_points(value, ANTIVIRUS_FIELD_MAX_CHARS)); }
 
 }  // namespace
 
@@ -126,23 +124,24 @@ std::optional<AntivirusHit> scan_defender_output(std::string_view output, std::s
   const std::string name_needle = last ? text::to_lower_full(*last) : full_needle;
 
   const std::string_view rest(decoded);
-  std::size_t marker = rest.find(kEventMarker);  // what stands before the first event is never looked at
-  while (marker != std::string_view::npos) {
-    const std::size_t begin = marker + kEventMarker.size();
-    marker = rest.find(kEventMarker, begin);
-    const auto chunk = rest.substr(begin, marker == std::string_view::npos ? std::string_view::npos : marker - begin);
+  std::size_t next_event = rest.find(kEventStart);  // what stands before the first event is never looked at
+  while (next_event != std::string_view::npos) {
+    const std::size_t begin = next_event + kEventStart.size();
+    next_event = rest.find(kEventStart, begin);
+    const auto event =
+        rest.substr(begin, next_event == std::string_view::npos ? std::string_view::npos : next_event - begin);
 
-    const auto path = event_data_value(chunk, "Path");
-    const bool matches = (path && contains(text::to_lower_full(*path), name_needle)) ||
-                         contains(text::to_lower_full(chunk), full_needle);
+    const auto path = event_data_value(event, "Path");
+    const bool matches = (path && text::to_lower_full(*path).contains(name_needle)) ||
+                         text::to_lower_full(event).contains(full_needle);
     if (!matches) continue;
 
     // The first event naming the program decides, also when it names no threat.
-    const auto threat = event_data_value(chunk, "Threat Name");
+    const auto threat = event_data_value(event, "Threat Name");
     if (!threat) return std::nullopt;
-    AntivirusHit hit{.threat = kept_value(*threat)};
-    if (const auto action = event_data_value(chunk, "Action Name")) hit.action = kept_value(*action);
-    if (path) hit.path = kept_value(*path);
+    AntivirusHit hit{.threat = cut_value(*threat)};
+    if (const auto action = event_data_value(event, "Action Name")) hit.action = cut_value(*action);
+    if (path) hit.path = cut_value(*path);
     return hit;
   }
   return std::nullopt;

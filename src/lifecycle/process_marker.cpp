@@ -1,8 +1,9 @@
 #include "lifecycle/process_marker.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <utility>
 
 #include "text/unicode.h"
 
@@ -31,14 +32,44 @@ enum class Field : std::uint8_t {
   ui_ready,
 };
 
-inline constexpr std::size_t kFieldCount = 16;
+inline constexpr std::size_t kFieldCount = std::to_underlying(Field::ui_ready) + 1;
 
-inline constexpr std::array<std::string_view, kFieldCount> kFieldNames = {
-    "session_id",  "pid",          "started_at",    "version",
-    "executable",  "parent_pid",   "parent_name",   "parent_executable",
-    "debug_build", "e2e",          "active_tasks",  "expected_exit",
-    "expected_exit_detail", "exit_requested_event_seen", "clean_exit", "ui_ready",
+struct FieldKey {
+  Field field;
+  std::string_view key;
 };
+
+// Each field's JSON key, which is its name.
+inline constexpr FieldKey kFieldKeys[] = {
+    {Field::session_id, "session_id"},
+    {Field::pid, "pid"},
+    {Field::started_at, "started_at"},
+    {Field::version, "version"},
+    {Field::executable, "executable"},
+    {Field::parent_pid, "parent_pid"},
+    {Field::parent_name, "parent_name"},
+    {Field::parent_executable, "parent_executable"},
+    {Field::debug_build, "debug_build"},
+    {Field::e2e, "e2e"},
+    {Field::active_tasks, "active_tasks"},
+    {Field::expected_exit, "expected_exit"},
+    {Field::expected_exit_detail, "expected_exit_detail"},
+    {Field::exit_requested_event_seen, "exit_requested_event_seen"},
+    {Field::clean_exit, "clean_exit"},
+    {Field::ui_ready, "ui_ready"},
+};
+
+// A key for every field, at the field's own position (which the array form relies on).
+constexpr bool keys_follow_the_fields() {
+  if (std::size(kFieldKeys) != kFieldCount) return false;
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    if (std::to_underlying(kFieldKeys[i].field) != i || kFieldKeys[i].key.empty()) return false;
+  }
+  return true;
+}
+static_assert(keys_follow_the_fields(), "one key per marker field, in the fields' order");
+// The keys already seen in an object are one bit each.
+static_assert(kFieldCount <= 16, "every field has a bit in the set of keys seen");
 
 constexpr std::uint16_t bit(Field f) { return static_cast<std::uint16_t>(1u << static_cast<unsigned>(f)); }
 
@@ -50,9 +81,9 @@ inline constexpr std::uint16_t kRequiredFields = bit(Field::session_id) | bit(Fi
 // The array form may stop after `expected_exit_detail`; the trailing booleans then stay false.
 inline constexpr std::size_t kShortestArray = 13;
 
-std::optional<Field> field_named(std::string_view key) {
-  for (std::size_t i = 0; i < kFieldCount; ++i) {
-    if (kFieldNames[i] == key) return static_cast<Field>(i);
+std::optional<Field> field_of_key(std::string_view key) {
+  for (const FieldKey& entry : kFieldKeys) {
+    if (entry.key == key) return entry.field;
   }
   return std::nullopt;
 }
@@ -450,7 +481,7 @@ class MarkerParser {
         skip_whitespace();
         const auto key = parse_text();
         if (!key) return false;
-        const auto field = field_named(*key);
+        const auto field = field_of_key(*key);
         skip_whitespace();
         if (!consume(':')) return false;
         if (field) {

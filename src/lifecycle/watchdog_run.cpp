@@ -4,49 +4,41 @@ namespace zorvia::lifecycle {
 
 namespace {
 
-// A copy counts only with this run's session id, byte for byte; its pid plays no part.
-std::optional<ProcessMarker> counting(std::optional<ProcessMarker> marker, std::string_view session_id) {
+// A copy describes this run only with its session id, byte for byte; its pid plays no part.
+std::optional<ProcessMarker> of_this_session(std::optional<ProcessMarker> marker, std::string_view session_id) {
   if (marker && marker->session_id != session_id) marker.reset();
   return marker;
 }
 
 }  // namespace
 
-template <class Unit>
-void watch_process_exit(WatchdogWorld<Unit>& world, std::uint32_t pid, std::string_view session_id,
-                        const std::basic_string<Unit>& events_path,
-                        const std::optional<std::basic_string<Unit>>& marker_path) {
+void watch_process_exit(WatchdogWorld& world, std::uint32_t pid, std::string_view session_id) {
   // Watching ourselves would wait forever: it counts as a failed open.
   const std::uint32_t own_pid = world.own_pid();
   auto opened = pid == own_pid ? std::unexpected(world.invalid_parameter_error()) : world.open_process(pid);
   if (!opened) {
     std::string at = timestamp_text(world.now());
-    world.append_event(events_path, open_failed_event(std::move(at), pid, session_id, world.os_error_text(opened.error())));
+    world.append_event(open_failed_event(std::move(at), pid, session_id, world.os_error_text(opened.error())));
     return;
   }
   std::unique_ptr<WatchedProcess> process = std::move(*opened);
 
-  std::optional<ProcessMarker> pre_wait;
-  if (marker_path) pre_wait = counting(world.read_marker(*marker_path), session_id);
+  std::optional<ProcessMarker> pre_wait = of_this_session(world.read_marker(), session_id);
 
-  world.append_event(events_path,
-                     ready_event(timestamp_text(world.now()), pid, session_id, own_pid, pre_wait.has_value()));
+  world.append_event(ready_event(timestamp_text(world.now()), pid, session_id, own_pid, pre_wait.has_value()));
 
   const std::uint32_t wait_result = process->wait();
   std::optional<std::uint32_t> exit_code;
   if (wait_result == 0) exit_code = process->exit_code();
   process.reset();
 
-  std::optional<ProcessMarker> chosen;
+  std::optional<ProcessMarker> chosen = of_this_session(world.read_marker(), session_id);
   MarkerSource source = MarkerSource::missing;
-  if (marker_path) {
-    chosen = counting(world.read_marker(*marker_path), session_id);
-    if (chosen) {
-      source = MarkerSource::at_exit;
-    } else if (pre_wait) {
-      chosen = std::move(pre_wait);
-      source = MarkerSource::pre_wait;
-    }
+  if (chosen) {
+    source = MarkerSource::at_exit;
+  } else if (pre_wait) {
+    chosen = std::move(pre_wait);
+    source = MarkerSource::pre_wait;
   }
   pre_wait.reset();
 
@@ -76,17 +68,10 @@ void watch_process_exit(WatchdogWorld<Unit>& world, std::uint32_t pid, std::stri
   observation.chosen_marker = chosen ? &*chosen : nullptr;
   if (chosen) observation.executable_present = world.is_regular_file(chosen->executable);
   observation.suspects = world.snapshot_suspects(own_pid);
-  world.append_event(events_path, exit_event(observation));
+  world.append_event(exit_event(observation));
 
   // Only a copy read after the exit for this session may be deleted, even if the event was lost.
-  if (marker_path && source == MarkerSource::at_exit) world.remove_file(*marker_path);
+  if (source == MarkerSource::at_exit) world.remove_marker();
 }
-
-template void watch_process_exit<char>(WatchdogWorld<char>&, std::uint32_t, std::string_view, const std::string&,
-                                       const std::optional<std::string>&);
-template void watch_process_exit<char16_t>(WatchdogWorld<char16_t>&, std::uint32_t, std::string_view,
-                                           const std::u16string&, const std::optional<std::u16string>&);
-template void watch_process_exit<wchar_t>(WatchdogWorld<wchar_t>&, std::uint32_t, std::string_view,
-                                          const std::wstring&, const std::optional<std::wstring>&);
 
 }  // namespace zorvia::lifecycle

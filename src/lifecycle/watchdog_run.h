@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/os_error.h"
 #include "lifecycle/antivirus.h"
 #include "lifecycle/exit_classification.h"
 #include "lifecycle/lifecycle_events.h"
@@ -32,40 +33,37 @@ class WatchedProcess {
   [[nodiscard]] virtual std::optional<std::uint32_t> exit_code() = 0;
 };
 
-// `Unit`: the code unit of the system's paths.
-template <class Unit>
+// The world of one run. It holds the events file's path and the marker file's, if the
+// command line named one, in the system's own form: the run never looks at a path.
 class WatchdogWorld {
  public:
-  using Path = std::basic_string<Unit>;
-
   virtual ~WatchdogWorld() = default;
 
-  // The process, or the OS error code that the failed open left.
-  [[nodiscard]] virtual std::expected<std::unique_ptr<WatchedProcess>, std::int32_t> open_process(
+  // The process, or the error that the failed open left.
+  [[nodiscard]] virtual std::expected<std::unique_ptr<WatchedProcess>, io::OsError> open_process(
       std::uint32_t pid) = 0;
   [[nodiscard]] virtual std::uint32_t own_pid() = 0;
-  // The system's code for an invalid parameter (ERROR_INVALID_PARAMETER, EINVAL).
-  [[nodiscard]] virtual std::int32_t invalid_parameter_error() = 0;
+  // The system's error for an invalid parameter (ERROR_INVALID_PARAMETER, EINVAL).
+  [[nodiscard]] virtual io::OsError invalid_parameter_error() = 0;
   [[nodiscard]] virtual WallClockTime now() = 0;
   // "{message} (os error {code})".
-  [[nodiscard]] virtual std::string os_error_text(std::int32_t code) = 0;
+  [[nodiscard]] virtual std::string os_error_text(io::OsError error) = 0;
 
-  [[nodiscard]] virtual std::optional<ProcessMarker> read_marker(const Path& marker_path) = 0;
-  // Reports nothing: a line that cannot be written is lost.
-  virtual void append_event(const Path& events_path, const text::JsonValue& event) = 0;
+  // The marker in the marker file; nothing when no marker file was named, or the file holds
+  // no marker.
+  [[nodiscard]] virtual std::optional<ProcessMarker> read_marker() = 0;
+  // Appends one line to the events file. Reports nothing: a line that cannot be written is lost.
+  virtual void append_event(const text::JsonValue& event) = 0;
   [[nodiscard]] virtual std::optional<AntivirusHit> query_antivirus(std::string_view executable) = 0;
   [[nodiscard]] virtual std::string classify(std::uint32_t exit_code, const std::optional<ExitSummary>& summary) = 0;
   // An existing file that is not a directory, links followed.
   [[nodiscard]] virtual bool is_regular_file(std::string_view executable) = 0;
   // Sorted and cut to at most 8 entries.
   [[nodiscard]] virtual std::vector<std::string> snapshot_suspects(std::uint32_t own_pid) = 0;
-  // Failures are ignored.
-  virtual void remove_file(const Path& path) = 0;
+  // Deletes the marker file; failures are ignored. Only called after a read that gave a marker.
+  virtual void remove_marker() = 0;
 };
 
-template <class Unit>
-void watch_process_exit(WatchdogWorld<Unit>& world, std::uint32_t pid, std::string_view session_id,
-                        const std::basic_string<Unit>& events_path,
-                        const std::optional<std::basic_string<Unit>>& marker_path);
+void watch_process_exit(WatchdogWorld& world, std::uint32_t pid, std::string_view session_id);
 
 }  // namespace zorvia::lifecycle

@@ -10,12 +10,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "app/suspect_snapshot.h"
 #include "platform/watched_process.h"
 #include "support/child_process.h"
@@ -27,7 +21,6 @@ using testing::Child;
 using testing::join_path;
 using testing::make_temp_directory;
 using testing::sibling_program;
-
 
 std::uint32_t entry_pid(const std::string& entry) {
   return static_cast<std::uint32_t>(std::stoul(entry.substr(entry.rfind(':') + 1)));

@@ -44,8 +44,8 @@ std::string repeated(std::string_view piece, int times) {
 }
 
 const std::string kMyApp = R"(C:\Builds\MyApp.exe)";
-const std::string k300Cyrillic = repeated("Ж", 300);
-const std::string k240Cyrillic = repeated("Ж", 240);
+const std::string kCyrillic300 = repeated("Ж", 300);
+const std::string kCyrillic240 = repeated("Ж", 240);
 
 struct Case {
   std::string what;
@@ -109,9 +109,9 @@ const Case kScanCases[] = {
      events({event({data("Path", kMyApp), data("Threat Name", "T"), data("Action Name", "")})}),
      AntivirusHit{"T", std::nullopt, kMyApp}},
     {"values are cut at 240 code points", kMyApp,
-     events({event({data("Path", R"(C:\Builds\)" + k300Cyrillic + R"(\MyApp.exe)"), data("Threat Name", k300Cyrillic),
+     events({event({data("Path", R"(C:\Builds\)" + kCyrillic300 + R"(\MyApp.exe)"), data("Threat Name", kCyrillic300),
                     data("Action Name", repeated("a", 300))})}),
-     AntivirusHit{k240Cyrillic, repeated("a", 240), (R"(C:\Builds\)" + k300Cyrillic).substr(0, 10 + 230 * 2)}},
+     AntivirusHit{kCyrillic240, repeated("a", 240), (R"(C:\Builds\)" + kCyrillic300).substr(0, 10 + 230 * 2)}},
     {"an entity reference stays as written", R"(C:\A&B\MyApp.exe)",
      events({event({data("Path", R"(C:\A&amp;B\MyApp.exe)"), data("Threat Name", "T")})}),
      AntivirusHit{"T", std::nullopt, R"(C:\A&amp;B\MyApp.exe)"}},
@@ -180,13 +180,9 @@ TEST(DefenderScan, TheNameNeedleFollowsWindowsPathRules) {
   }
 }
 
-TEST(DefenderScan, EventDataValueIsAViewIntoTheEvent) {
+TEST(DefenderScan, EventDataValueIsTrimmedInEitherQuoteForm) {
   const std::string text = event({data("Threat Name", "  T  "), quoted_data("Path", "P")});
-  const auto threat = event_data_value(text, "Threat Name");
-  ASSERT_TRUE(threat.has_value());
-  EXPECT_EQ(*threat, "T");
-  EXPECT_GE(threat->data(), text.data());
-  EXPECT_LT(threat->data(), text.data() + text.size());
+  EXPECT_EQ(event_data_value(text, "Threat Name"), "T");
   EXPECT_EQ(event_data_value(text, "Path"), "P");
   EXPECT_EQ(event_data_value(text, "Action Name"), std::nullopt);
 }

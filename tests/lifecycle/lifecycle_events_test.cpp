@@ -27,9 +27,7 @@ TEST(TimestampText, UtcWithTruncatedMilliseconds) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text));
-    const std::string text = timestamp_text(c.time);
-    EXPECT_EQ(text, c.text);
-    EXPECT_EQ(text.size(), 24u);
+    EXPECT_EQ(timestamp_text(c.time), c.text);
   }
 }
 

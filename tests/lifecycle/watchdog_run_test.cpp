@@ -14,8 +14,6 @@ using Log = std::vector<std::string>;
 constexpr std::uint32_t kWatchedPid = 4242;
 constexpr std::uint32_t kOwnPid = 77;
 constexpr std::string_view kSession = "session-1";
-const std::string kEventsPath = "events.jsonl";
-const std::string kMarkerPath = "marker.json";
 
 struct FakeProcess final : WatchedProcess {
   Log& log;
@@ -34,9 +32,9 @@ struct FakeProcess final : WatchedProcess {
 };
 
 // Records every call in order; each clock reading is one second after the previous one.
-class FakeWorld final : public WatchdogWorld<char> {
+class FakeWorld final : public WatchdogWorld {
  public:
-  std::optional<std::int32_t> open_error;
+  std::optional<io::OsError> open_error;
   std::uint32_t wait_result = 0;
   std::optional<std::uint32_t> exit_code = 0;
   std::deque<std::optional<ProcessMarker>> marker_reads;
@@ -49,13 +47,13 @@ class FakeWorld final : public WatchdogWorld<char> {
   std::vector<Json> events;
   std::vector<std::string> clock_texts;
 
-  std::expected<std::unique_ptr<WatchedProcess>, std::int32_t> open_process(std::uint32_t pid) override {
+  std::expected<std::unique_ptr<WatchedProcess>, io::OsError> open_process(std::uint32_t pid) override {
     log.push_back("open " + std::to_string(pid));
     if (open_error) return std::unexpected(*open_error);
     return std::make_unique<FakeProcess>(log, wait_result, exit_code);
   }
   std::uint32_t own_pid() override { return kOwnPid; }
-  std::int32_t invalid_parameter_error() override { return 87; }
+  io::OsError invalid_parameter_error() override { return io::OsError{87}; }
   WallClockTime now() override {
     log.push_back("now");
     const WallClockTime t = WallClockTime(std::chrono::sys_days(std::chrono::year(2026) / 1 / 31)) +
@@ -63,21 +61,22 @@ class FakeWorld final : public WatchdogWorld<char> {
     clock_texts.push_back(timestamp_text(t));
     return t;
   }
-  std::string os_error_text(std::int32_t code) override {
-    log.push_back("os_error_text " + std::to_string(code));
-    return "Message " + std::to_string(code) + " (os error " + std::to_string(code) + ")";
+  std::string os_error_text(io::OsError error) override {
+    const std::string code = std::to_string(error.code);
+    log.push_back("os_error_text " + code);
+    return "text of error " + code;
   }
-  std::optional<ProcessMarker> read_marker(const std::string& path) override {
-    log.push_back("read_marker " + path);
+  std::optional<ProcessMarker> read_marker() override {
+    log.push_back("read_marker");
     if (marker_reads.empty()) return std::nullopt;
     auto m = std::move(marker_reads.front());
     marker_reads.pop_front();
     return m;
   }
-  void append_event(const std::string& path, const text::JsonValue& event) override {
+  void append_event(const text::JsonValue& event) override {
     const auto line = event_line(event);
     const Json parsed = Json::parse(line);
-    log.push_back("append " + path + " " + parsed["event"].get<std::string>());
+    log.push_back("append " + parsed["event"].get<std::string>());
     if (!lose_events) events.push_back(parsed);
   }
   std::optional<AntivirusHit> query_antivirus(std::string_view executable) override {
@@ -104,11 +103,9 @@ class FakeWorld final : public WatchdogWorld<char> {
     log.push_back("suspects " + std::to_string(own));
     return suspects;
   }
-  void remove_file(const std::string& path) override { log.push_back("remove " + path); }
+  void remove_marker() override { log.push_back("remove_marker"); }
 
-  void run(std::uint32_t pid = kWatchedPid, std::optional<std::string> marker = kMarkerPath) {
-    watch_process_exit<char>(*this, pid, kSession, kEventsPath, marker);
-  }
+  void run(std::uint32_t pid = kWatchedPid) { watch_process_exit(*this, pid, kSession); }
 };
 
 ProcessMarker marker_of(std::string session, std::string task = "task") {
@@ -120,14 +117,16 @@ ProcessMarker marker_of(std::string session, std::string task = "task") {
   return m;
 }
 
+// A run in which no read gives a marker: also the run of a command line without a marker
+// path, whose world never has one to give.
 const Log kNoMarkerRun = {
-    "open 4242", "now", "append events.jsonl watchdog_ready", "wait", "exit_code", "close",
-    "now", "classify code=0 no-summary", "suspects 77", "append events.jsonl process_exit_observed",
+    "open 4242", "read_marker", "now", "append watchdog_ready", "wait", "exit_code", "close",
+    "read_marker", "now", "classify code=0 no-summary", "suspects 77", "append process_exit_observed",
 };
 
-TEST(WatchdogRun, WithoutMarkerPath) {
+TEST(WatchdogRun, WithoutMarker) {
   FakeWorld world;
-  world.run(kWatchedPid, std::nullopt);
+  world.run();
   EXPECT_EQ(world.log, kNoMarkerRun);
   ASSERT_EQ(world.events.size(), 2u);
   EXPECT_EQ(world.events[0],
@@ -142,17 +141,14 @@ TEST(WatchdogRun, WithoutMarkerPath) {
                             "suspects":["setup.exe:10"],"wait_result":0})"));
 }
 
-TEST(WatchdogRun, MarkerThatNeverCountsRunsLikeNoMarkerPath) {
+TEST(WatchdogRun, MarkerOfAnotherSessionRunsLikeNoMarker) {
+  FakeWorld without;
+  without.run();
   FakeWorld world;
-  world.marker_reads = {std::nullopt, marker_of("other")};
+  world.marker_reads = {marker_of("other", "before"), marker_of("other", "after")};
   world.run();
-  Log expected = kNoMarkerRun;
-  expected.insert(expected.begin() + 1, "read_marker marker.json");
-  expected.insert(expected.begin() + 7, "read_marker marker.json");
-  EXPECT_EQ(world.log, expected);
-  ASSERT_EQ(world.events.size(), 2u);
-  EXPECT_EQ(world.events[0]["marker_seen"], false);
-  EXPECT_EQ(world.events[1]["marker_source"], "missing");
+  EXPECT_EQ(world.log, kNoMarkerRun);
+  EXPECT_EQ(world.events, without.events);
 }
 
 TEST(WatchdogRun, MarkerBeforeAndAfterIsTakenAtExitAndDeletedAfterTheEvent) {
@@ -165,20 +161,20 @@ TEST(WatchdogRun, MarkerBeforeAndAfterIsTakenAtExitAndDeletedAfterTheEvent) {
     world.run();
     const Log expected = {
         "open 4242",
-        "read_marker marker.json",
+        "read_marker",
         "now",
-        "append events.jsonl watchdog_ready",
+        "append watchdog_ready",
         "wait",
         "exit_code",
         "close",
-        "read_marker marker.json",
+        "read_marker",
         "query C:\\Apps\\Zorvia.exe",
         "now",
         "classify code=3221225477 expected=- requested=0 clean=0 av=0",
         "is_regular_file C:\\Apps\\Zorvia.exe",
         "suspects 77",
-        "append events.jsonl process_exit_observed",
-        "remove marker.json",
+        "append process_exit_observed",
+        "remove_marker",
     };
     EXPECT_EQ(world.log, expected);
     if (lose_events) continue;
@@ -210,7 +206,7 @@ TEST(WatchdogRun, PreWaitCopyWhenTheAtExitReadDoesNotCount) {
     EXPECT_EQ(world.events[1]["marker_source"], "pre_wait");
     EXPECT_EQ(world.events[1]["active_tasks"], Json::parse(R"(["before"])"));
     EXPECT_EQ(world.events[1]["executable_present"], false);
-    EXPECT_EQ(world.log.back(), "append events.jsonl process_exit_observed");  // nothing removed
+    EXPECT_EQ(world.log.back(), "append process_exit_observed");  // nothing removed
   }
 }
 
@@ -221,7 +217,7 @@ TEST(WatchdogRun, AtExitCopyWithoutPreWaitCopy) {
   ASSERT_EQ(world.events.size(), 2u);
   EXPECT_EQ(world.events[0]["marker_seen"], false);
   EXPECT_EQ(world.events[1]["marker_source"], "at_exit");
-  EXPECT_EQ(world.log.back(), "remove marker.json");
+  EXPECT_EQ(world.log.back(), "remove_marker");
 }
 
 TEST(WatchdogRun, SessionIdMustMatchExactlyButMarkerPidDoesNotMatter) {
@@ -293,16 +289,18 @@ TEST(WatchdogRun, FailedOpenWritesOneEventAndTouchesNothingElse) {
   struct Case {
     const char* name;
     std::uint32_t pid;
-    std::optional<std::int32_t> open_error;
+    std::optional<io::OsError> open_error;
     Log log;
-    std::int32_t code;
+    std::string_view os_error;
   };
   const Case cases[] = {
-      {"no such process", 0, 87, {"open 0", "now", "os_error_text 87", "append events.jsonl watchdog_open_failed"}, 87},
-      {"access denied", kWatchedPid, 5,
-       {"open 4242", "now", "os_error_text 5", "append events.jsonl watchdog_open_failed"}, 5},
+      {"no such process", 0, io::OsError{87}, {"open 0", "now", "os_error_text 87", "append watchdog_open_failed"},
+       "text of error 87"},
+      {"access denied", kWatchedPid, io::OsError{5},
+       {"open 4242", "now", "os_error_text 5", "append watchdog_open_failed"}, "text of error 5"},
       // Watching ourselves would never end: refused as an invalid parameter, without opening.
-      {"own pid", kOwnPid, std::nullopt, {"now", "os_error_text 87", "append events.jsonl watchdog_open_failed"}, 87},
+      {"own pid", kOwnPid, std::nullopt, {"now", "os_error_text 87", "append watchdog_open_failed"},
+       "text of error 87"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -312,10 +310,9 @@ TEST(WatchdogRun, FailedOpenWritesOneEventAndTouchesNothingElse) {
     world.run(c.pid);
     EXPECT_EQ(world.log, c.log);
     ASSERT_EQ(world.events.size(), 1u);
-    const std::string code = std::to_string(c.code);
     EXPECT_EQ(world.events[0], Json({{"at", world.clock_texts[0]},
                                      {"event", "watchdog_open_failed"},
-                                     {"os_error", "Message " + code + " (os error " + code + ")"},
+                                     {"os_error", c.os_error},
                                      {"pid", c.pid},
                                      {"session_id", "session-1"}}));
   }
@@ -340,11 +337,11 @@ TEST(WatchdogRun, ExitCodeNotReadGivesNullsButTheRestRuns) {
     world.exit_code = c.exit_code;
     world.marker_reads = {marker_of("session-1"), marker_of("session-1")};
     world.run();
-    Log expected = {"open 4242", "read_marker marker.json", "now", "append events.jsonl watchdog_ready", "wait"};
+    Log expected = {"open 4242", "read_marker", "now", "append watchdog_ready", "wait"};
     if (c.exit_code_called) expected.push_back("exit_code");
-    for (const char* step : {"close", "read_marker marker.json", "query C:\\Apps\\Zorvia.exe", "now",
+    for (const char* step : {"close", "read_marker", "query C:\\Apps\\Zorvia.exe", "now",
                              "is_regular_file C:\\Apps\\Zorvia.exe", "suspects 77",
-                             "append events.jsonl process_exit_observed", "remove marker.json"})
+                             "append process_exit_observed", "remove_marker"})
       expected.push_back(step);
     EXPECT_EQ(world.log, expected);
     ASSERT_EQ(world.events.size(), 2u);
@@ -359,7 +356,7 @@ TEST(WatchdogRun, ExitCodeNotReadGivesNullsButTheRestRuns) {
 TEST(WatchdogRun, ExitCode259IsAnOrdinaryCode) {
   FakeWorld world;
   world.exit_code = 259;
-  world.run(kWatchedPid, std::nullopt);
+  world.run();
   ASSERT_EQ(world.events.size(), 2u);
   EXPECT_EQ(world.events[1]["exit_code"], 259);
   EXPECT_EQ(world.events[1]["exit_code_hex"], "0x00000103");

@@ -38,6 +38,12 @@ text::JsonValue sample_event(std::uint32_t pid) {
   return lifecycle::ready_event("2026-01-31T12:00:00.000Z", pid, "s", 9, false);
 }
 
+// The bytes `sample_event(pid)` must leave in the file.
+std::string sample_line(std::uint32_t pid) {
+  return R"({"at":"2026-01-31T12:00:00.000Z","event":"watchdog_ready","marker_seen":false,"pid":)" +
+         std::to_string(pid) + R"(,"session_id":"s","watchdog_pid":9})" + "\n";
+}
+
 class EventsFile : public ::testing::Test {
  protected:
   fs::path dir = utf8_path(testing::make_temp_directory("events_file"));
@@ -51,14 +57,14 @@ class EventsFile : public ::testing::Test {
 
 TEST_F(EventsFile, MissingFileIsCreatedAndLaterLinesAreAppended) {
   append_lifecycle_event(native(events), sample_event(1));
-  EXPECT_EQ(contents(events), lifecycle::event_line(sample_event(1)));
+  EXPECT_EQ(contents(events), sample_line(1));
   append_lifecycle_event(native(events), sample_event(2));
-  EXPECT_EQ(contents(events), lifecycle::event_line(sample_event(1)) + lifecycle::event_line(sample_event(2)));
+  EXPECT_EQ(contents(events), sample_line(1) + sample_line(2));
   EXPECT_FALSE(fs::exists(rotated));
 }
 
 TEST_F(EventsFile, RotatesOnlyPastTheLimit) {
-  const std::string line = lifecycle::event_line(sample_event(1));
+  const std::string line = sample_line(1);
   // At the limit: appended in place.
   write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES, 'a');
   append_lifecycle_event(native(events), sample_event(1));
@@ -79,7 +85,7 @@ TEST_F(EventsFile, NameWithoutExtensionRotatesBesideIt) {
   write_bytes(plain, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'c');
   append_lifecycle_event(native(plain), sample_event(1));
   EXPECT_EQ(fs::file_size(dir / "events.jsonl.old"), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1);
-  EXPECT_EQ(contents(plain), lifecycle::event_line(sample_event(1)));
+  EXPECT_EQ(contents(plain), sample_line(1));
 }
 
 TEST_F(EventsFile, UnwritablePathsCreateNothing) {
@@ -105,7 +111,7 @@ class RefusedMove final : public EventsFileMove {
 };
 
 TEST_F(EventsFile, AFailedRotationKeepsTheOlderRotatedFile) {
-  const std::string line = lifecycle::event_line(sample_event(1));
+  const std::string line = sample_line(1);
   write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'b');
   write_bytes(rotated, 10, 'o');
   RefusedMove refused;
@@ -125,7 +131,7 @@ TEST_F(EventsFile, AFailedRotationKeepsTheOlderRotatedFile) {
 // do. Windows then refuses to move it (no delete sharing): the older rotated file stays and
 // the line goes into the large file. Linux lets it move.
 TEST_F(EventsFile, RotationWhileAnotherProcessHoldsTheEventsFile) {
-  const std::string line = lifecycle::event_line(sample_event(1));
+  const std::string line = sample_line(1);
   write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'h');
   write_bytes(rotated, 10, 'o');
   testing::Child holder(testing::sibling_program("file_holder"), {events.string()});
@@ -154,7 +160,7 @@ bool running_under_wine() {
 // retry: there the rename fails, the older rotated file stays and the line goes into the
 // large file, as after any failed rotation.
 TEST_F(EventsFile, RotationPastARotatedFileHeldOpenByAReader) {
-  const std::string line = lifecycle::event_line(sample_event(1));
+  const std::string line = sample_line(1);
   write_bytes(events, lifecycle::EVENTS_FILE_ROTATE_BYTES + 1, 'd');
   write_bytes(rotated, 10, 'o');
   const HANDLE reader = CreateFileW(rotated.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -1,19 +1,13 @@
-#include "platform/watched_process.h"
 #include "platform/process_table.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform/watched_process.h"
 
 namespace zorvia::platform {
 namespace {
-
 
 // This program's name is longer than the 15 bytes the Linux task name keeps, so the whole
 // name can only come from the first argument there.

@@ -4,16 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "platform/clock.h"
 #include "support/child_process.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace zorvia::platform {
 namespace {
@@ -75,25 +70,19 @@ TEST(WatchedProcess, SignalledOrReapedProcessHasNoExitCode) {
 #endif
 
 TEST(WatchedProcess, OpenFailsWithTheSystemsCode) {
+  // The system refuses id 0 as an invalid parameter: the same error the watchdog gives for
+  // its own id, which it refuses without an open.
   const auto zero = WatchedProcessHandle::open(0);
   ASSERT_FALSE(zero.has_value());
   EXPECT_EQ(zero.error().code, invalid_parameter_error());
-#ifdef _WIN32
-  EXPECT_EQ(invalid_parameter_error(), ERROR_INVALID_PARAMETER);
-#else
-  EXPECT_EQ(invalid_parameter_error(), EINVAL);
+#ifndef _WIN32
   const auto unused = WatchedProcessHandle::open(0x7FFFFFF0u);
   ASSERT_FALSE(unused.has_value());
   EXPECT_EQ(unused.error().code, ESRCH);
 #endif
 }
 
-TEST(WatchedProcess, OwnIdAndClock) {
-#ifdef _WIN32
-  EXPECT_EQ(current_process_id(), GetCurrentProcessId());
-#else
-  EXPECT_EQ(current_process_id(), static_cast<std::uint32_t>(::getpid()));
-#endif
+TEST(WatchedProcess, ClockIsTheSystemsRealTime) {
   const auto ours = precise_system_time();
   const auto library = std::chrono::system_clock::now();
   EXPECT_LT(std::chrono::abs(library - ours), 5s);
