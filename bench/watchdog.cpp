@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/host_program.h"
 
 namespace {
 
@@ -106,14 +107,14 @@ int main(int argc, char** argv) {
   int runs = 20;
   Programs programs;
   programs.watched = zorvia::testing::sibling_program("watched_program");
-  programs.host = zorvia::testing::sibling_program("zorvia-host");
+  programs.host = zorvia::testing::host_program();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--wine" && i + 1 < argc) {
       const fs::path build = argv[++i];
       programs.launcher = (fs::path(ZORVIA_SOURCE_DIR) / "cmake" / "wine-run").string();
       programs.watched = (build / "watched_program.exe").string();
-      programs.host = (build / "zorvia-host.exe").string();
+      programs.host = (build / "zorvia-host-e2e.exe").string();
       programs.windows_paths = true;
     } else {
       runs = std::max(1, std::atoi(arg.c_str()));

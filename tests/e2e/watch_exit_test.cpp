@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/host_program.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -101,7 +102,7 @@ class WatchExit : public ::testing::Test {
   std::string dir = testing::make_temp_directory("watch_exit");
   std::string events = testing::join_path(dir, "events.jsonl");
   std::string marker = testing::join_path(dir, "marker.json");
-  std::string host = sibling_program("zorvia-host");
+  std::string host = testing::host_program();
   void TearDown() override {
     std::error_code ignored;
     fs::remove_all(utf8_path(dir), ignored);
@@ -263,7 +264,7 @@ TEST_F(WatchExit, MarkerIsDeletedOnlyWhenTheCopyAtExitCounts) {
 TEST_F(WatchExit, DefenderDetectionGivesAntivirusQuarantine) {
   const std::string exe = kWindows ? ".exe" : "";
   host = testing::join_path(dir, "zorvia-host" + exe);
-  fs::copy_file(utf8_path(sibling_program("zorvia-host")), utf8_path(host));
+  fs::copy_file(utf8_path(testing::host_program()), utf8_path(host));
   fs::copy_file(utf8_path(sibling_program("fake_wevtutil")), utf8_path(testing::join_path(dir, "wevtutil.exe")));
   std::ofstream(utf8_path(testing::join_path(dir, "fake_wevtutil.xml")), std::ios::binary)
       << "<Events><Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><EventData>"
@@ -293,7 +294,7 @@ TEST_F(WatchExit, EightWatchdogsAppendWholeLinesToOneFile) {
     session.push_back('-');
     session.append(4000, static_cast<char>('a' + i));
     watchdogs.push_back(std::make_unique<Child>(
-        sibling_program("zorvia-host"), std::vector<std::string>{kSwitch, std::to_string(watched.pid()), session, events}));
+        testing::host_program(), std::vector<std::string>{kSwitch, std::to_string(watched.pid()), session, events}));
   }
   ASSERT_TRUE(wait_for_lines(events, kWatchdogs, 60s));
   watched.close_stdin();
@@ -396,7 +397,7 @@ TEST_F(WatchExit, UnusableArgumentsDoNothing) {
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    const auto result = run_child(sibling_program("zorvia-host"), args);
+    const auto result = run_child(testing::host_program(), args);
     EXPECT_EQ(result.exit_code, 0u);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
@@ -404,7 +405,7 @@ TEST_F(WatchExit, UnusableArgumentsDoNothing) {
   }
 #ifndef _WIN32
   // A session id that is not text.
-  const auto result = run_child(sibling_program("zorvia-host"), {kSwitch, "1", "s\xff", events});
+  const auto result = run_child(testing::host_program(), {kSwitch, "1", "s\xff", events});
   EXPECT_EQ(result.exit_code, 0u);
   EXPECT_FALSE(fs::exists(utf8_path(events)));
 #endif
@@ -412,7 +413,7 @@ TEST_F(WatchExit, UnusableArgumentsDoNothing) {
 
 TEST_F(WatchExit, ProcessThatCannotBeOpenedGivesOneEvent) {
   std::ofstream(utf8_path(marker)) << marker_json("s-1");
-  const auto result = run_child(sibling_program("zorvia-host"), {kSwitch, "0", "s-1", events, marker});
+  const auto result = run_child(testing::host_program(), {kSwitch, "0", "s-1", events, marker});
   EXPECT_EQ(result.exit_code, 0u);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
