@@ -6,14 +6,12 @@
 #include <cerrno>
 
 #include "platform/file_read.h"
-#include "platform/linux/scoped_fd.h"
 #include "platform/read_to_end.h"
+#include "platform/scoped_native.h"
 
 namespace zorvia::platform {
 
 namespace {
-
-using linux_fd::ScopedFd;
 
 constexpr std::size_t kLargestRead = std::size_t{1} << 30;
 
@@ -23,8 +21,8 @@ std::optional<std::string> read_whole_file_shared(const NativePath& path) {
   if (names_no_file(path)) return std::nullopt;
   // O_NONBLOCK: a FIFO's open would otherwise wait for a writer. Only a regular file is
   // read; a FIFO or a device could make the read wait or never end.
-  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
+  const ScopedHandle fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return std::nullopt;
   return read_to_end(static_cast<std::uintmax_t>(info.st_size),

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include "platform/linux/scoped_fd.h"
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "platform/tool_process.h"
+#include "platform/scoped_native.h"
 
 extern char** environ;
 
@@ -26,17 +26,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-using linux_fd::ScopedFd;
-
 struct Pipe {
-  ScopedFd read_end;
-  ScopedFd write_end;
+  ScopedHandle read_end;
+  ScopedHandle write_end;
 };
 
 std::optional<Pipe> make_pipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-  return Pipe{ScopedFd(fds[0]), ScopedFd(fds[1])};
+  return Pipe{ScopedHandle(fds[0]), ScopedHandle(fds[1])};
 }
 
 bool is_executable_file(const std::string& path) {
@@ -144,7 +142,7 @@ class SpawnedTool {
 enum class Drain { ended, failed, timed_out };
 
 // Reads both pipes until each reports its end, whichever fills first.
-Drain drain_both(ScopedFd& out_fd, ScopedFd& err_fd, std::string& out, std::string& err,
+Drain drain_both(ScopedHandle& out_fd, ScopedHandle& err_fd, std::string& out, std::string& err,
                  Clock::time_point deadline) {
   std::array<char, 65536> buffer;
   while (out_fd.valid() || err_fd.valid()) {
@@ -153,7 +151,7 @@ Drain drain_both(ScopedFd& out_fd, ScopedFd& err_fd, std::string& out, std::stri
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     std::array<pollfd, 2> watched{};
     nfds_t count = 0;
-    std::array<std::pair<ScopedFd*, std::string*>, 2> targets{};
+    std::array<std::pair<ScopedHandle*, std::string*>, 2> targets{};
     for (auto [fd, sink] : {std::pair{&out_fd, &out}, std::pair{&err_fd, &err}}) {
       if (!fd->valid()) continue;
       watched[count] = pollfd{fd->get(), POLLIN, 0};

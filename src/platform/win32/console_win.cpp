@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/console.h"
+#include "platform/os_error.h"
+#include "platform/win32/last_error.h"
 
 namespace zorvia::platform {
 
@@ -20,7 +22,7 @@ class StdInput final : public io::ByteSource {
     if (!ReadFile(h, into.data(), want, &got, nullptr)) {
       const DWORD err = GetLastError();
       if (err == ERROR_BROKEN_PIPE) return 0;  // the writer closed its end
-      return std::unexpected(io::OsError{static_cast<std::int32_t>(err)});
+      return std::unexpected(win32::os_error(err));
     }
     return got;
   }
@@ -34,7 +36,7 @@ class StdOutput final : public io::ByteSink {
     DWORD put = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     if (!WriteFile(h, bytes.data(), want, &put, nullptr))
-      return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
+      return std::unexpected(last_os_error());
     return put;
   }
 };

@@ -4,7 +4,7 @@
 
 #include "platform/file_read.h"
 #include "platform/read_to_end.h"
-#include "platform/win32/scoped_handle.h"
+#include "platform/scoped_native.h"
 #include "platform/win32/system_path.h"
 
 namespace zorvia::platform {
@@ -19,7 +19,7 @@ std::optional<std::string> read_whole_file_shared(const NativePath& path) {
   const auto name = win32::system_path(path);
   if (!name) return std::nullopt;
   // A directory cannot be opened without FILE_FLAG_BACKUP_SEMANTICS, so it fails here.
-  const win32::ScopedHandle file(CreateFileW(name->c_str(), GENERIC_READ,
+  const ScopedHandle file(CreateFileW(name->c_str(), GENERIC_READ,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;

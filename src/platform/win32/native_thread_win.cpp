@@ -1,7 +1,8 @@
 #include <windows.h>
 
 #include "platform/native_thread.h"
-#include "platform/win32/scoped_handle.h"
+#include "platform/scoped_native.h"
+#include "platform/win32/last_error.h"
 
 namespace zorvia::platform {
 
@@ -27,7 +28,7 @@ std::expected<NativeThread, io::OsError> NativeThread::start(Entry entry, void* 
   if (thread == nullptr) {
     const DWORD error = GetLastError();
     delete start;
-    return std::unexpected(io::OsError{static_cast<std::int32_t>(error)});
+    return std::unexpected(win32::os_error(error));
   }
   NativeThread result;
   result.handle_ = reinterpret_cast<std::uintptr_t>(thread);
@@ -37,7 +38,7 @@ std::expected<NativeThread, io::OsError> NativeThread::start(Entry entry, void* 
 
 void NativeThread::join() {
   if (!started_) return;
-  win32::ScopedHandle thread(reinterpret_cast<HANDLE>(handle_));
+  ScopedHandle thread(reinterpret_cast<HANDLE>(handle_));
   WaitForSingleObject(thread.get(), INFINITE);
   started_ = false;
 }

@@ -6,13 +6,13 @@
 #include <cwchar>
 #include <string_view>
 
-#include "platform/win32/scoped_handle.h"
+#include "platform/scoped_native.h"
 #include "text/unicode.h"
 
 namespace zorvia::platform {
 
 std::vector<lifecycle::ProcessEntry> snapshot_processes() {
-  const win32::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  const ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return {};
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;

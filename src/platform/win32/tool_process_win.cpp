@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/tool_process.h"
-#include "platform/win32/scoped_handle.h"
+#include "platform/scoped_native.h"
 #include "text/unicode.h"
 
 namespace zorvia::platform {
@@ -17,7 +17,6 @@ namespace zorvia::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using win32::ScopedHandle;
 
 std::wstring widen(std::string_view utf8) {
   const auto units = text::utf8_to_utf16(text::utf8_lossy(utf8));

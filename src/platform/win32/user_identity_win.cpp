@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/win32/scoped_handle.h"
+#include "platform/scoped_native.h"
 #include "platform/win32/token_user.h"
 #include "text/unicode.h"
 
@@ -13,9 +13,8 @@ namespace zorvia::platform {
 namespace win32 {
 
 std::optional<TokenUser> token_user(HANDLE process) {
-  HANDLE raw_token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return std::nullopt;
-  ScopedHandle token(raw_token);
+  ScopedHandle token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, token.receive())) return std::nullopt;
   // The first call only learns the size; its own result does not matter.
   DWORD length = 0;
   GetTokenInformation(token.get(), ::TokenUser, nullptr, 0, &length);
