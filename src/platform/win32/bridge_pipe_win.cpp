@@ -9,7 +9,7 @@
 #include "platform/scoped_native.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/token_user.h"
-#include "text/unicode.h"
+#include "platform/win32/wide_text.h"
 
 namespace zorvia::platform {
 
@@ -134,8 +134,7 @@ io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
 void BridgePipe::shut_down() { impl_->pipe.shut_down(); }
 
 std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe(std::string_view name) {
-  const auto units = text::utf8_to_utf16(name);
-  const std::wstring wide(units.begin(), units.end());
+  const std::wstring wide = win32::utf8_to_wide(name);
   ScopedHandle pipe(
       CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
   if (!pipe) {

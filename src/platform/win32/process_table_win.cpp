@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/scoped_native.h"
-#include "text/unicode.h"
+#include "platform/win32/wide_text.h"
 
 namespace zorvia::platform {
 
@@ -20,8 +20,8 @@ std::vector<lifecycle::ProcessEntry> snapshot_processes() {
   std::vector<lifecycle::ProcessEntry> table;
   do {
     const std::size_t length = wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
-    const std::u16string_view name(reinterpret_cast<const char16_t*>(entry.szExeFile), length);
-    table.push_back({static_cast<std::uint32_t>(entry.th32ProcessID), text::utf16_to_utf8_lossy(name)});
+    const std::wstring_view name(entry.szExeFile, length);
+    table.push_back({static_cast<std::uint32_t>(entry.th32ProcessID), win32::wide_to_utf8_lossy(name)});
   } while (Process32NextW(snapshot.get(), &entry));
   // The walk ends with ERROR_NO_MORE_FILES; any other end leaves the table incomplete.
   if (GetLastError() != ERROR_NO_MORE_FILES) return {};
