@@ -11,6 +11,7 @@
 #include "host/bridge_name.h"
 #include "platform/bridge_pipe.h"
 #include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
 #include "platform/user_identity.h"
 
 namespace zorvia::platform {
@@ -30,7 +31,7 @@ class SocketReader final : public io::ByteSource {
   explicit SocketReader(int fd) : fd_(fd) {}
   std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
     for (;;) {
-      const ssize_t got = ::recv(fd_, into.data(), std::min<std::size_t>(into.size(), 1u << 30), 0);
+      const ssize_t got = ::recv(fd_, into.data(), transfer_size(into.size()), 0);
       if (got >= 0) return static_cast<std::size_t>(got);
       if (errno == EINTR) continue;
       if (is_peer_gone(errno)) return 0;
@@ -47,7 +48,7 @@ class SocketWriter final : public io::ByteSink {
   explicit SocketWriter(int fd) : fd_(fd) {}
   std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
     for (;;) {
-      const ssize_t put = ::send(fd_, bytes.data(), std::min<std::size_t>(bytes.size(), 1u << 30), MSG_NOSIGNAL);
+      const ssize_t put = ::send(fd_, bytes.data(), transfer_size(bytes.size()), MSG_NOSIGNAL);
       if (put >= 0) return static_cast<std::size_t>(put);
       if (errno == EINTR) continue;
       return std::unexpected(io::OsError{errno});

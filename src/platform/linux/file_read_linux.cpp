@@ -8,14 +8,9 @@
 #include "platform/file_read.h"
 #include "platform/read_to_end.h"
 #include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
 
 namespace zorvia::platform {
-
-namespace {
-
-constexpr std::size_t kLargestRead = std::size_t{1} << 30;
-
-}  // namespace
 
 std::optional<std::string> read_whole_file_shared(const NativePath& path) {
   if (names_no_file(path)) return std::nullopt;
@@ -28,7 +23,7 @@ std::optional<std::string> read_whole_file_shared(const NativePath& path) {
   return read_to_end(static_cast<std::uintmax_t>(info.st_size),
                      [&](char* into, std::size_t max) -> std::optional<std::size_t> {
                        for (;;) {
-                         const ssize_t got = ::read(fd.get(), into, std::min(max, kLargestRead));
+                         const ssize_t got = ::read(fd.get(), into, transfer_size(max));
                          if (got >= 0) return static_cast<std::size_t>(got);
                          if (errno != EINTR) return std::nullopt;
                        }

@@ -7,6 +7,7 @@
 #include "platform/bridge_pipe.h"
 #include "platform/os_error.h"
 #include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/token_user.h"
 #include "platform/win32/wide_text.h"
@@ -16,7 +17,6 @@ namespace zorvia::platform {
 namespace {
 
 constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;  // 0x40110000
-constexpr DWORD kLargestTransfer = 1u << 30;
 
 std::unexpected<host::PipeOpenError> open_failed(DWORD error, bool busy = false) {
   return std::unexpected(host::PipeOpenError{win32::os_error(error), busy});
@@ -92,7 +92,7 @@ class PipeReader final : public io::ByteSource {
  public:
   PipeReader(GuardedPipe& pipe, ScopedHandle event) : io_(pipe, std::move(event)) {}
   std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(into.size(), kLargestTransfer));
+    const DWORD want = static_cast<DWORD>(transfer_size(into.size()));
     auto got = io_.transfer([&](HANDLE h, OVERLAPPED* o) { return ReadFile(h, into.data(), want, nullptr, o) != 0; });
     if (!got && is_end_of_pipe(static_cast<DWORD>(got.error().code))) return 0;
     return got;
@@ -108,7 +108,7 @@ class PipeWriter final : public io::ByteSink {
  public:
   PipeWriter(GuardedPipe& pipe, ScopedHandle event) : io_(pipe, std::move(event)) {}
   std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kLargestTransfer));
+    const DWORD want = static_cast<DWORD>(transfer_size(bytes.size()));
     return io_.transfer([&](HANDLE h, OVERLAPPED* o) { return WriteFile(h, bytes.data(), want, nullptr, o) != 0; });
   }
 

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
 #include "platform/win32/system_path.h"
 
 namespace zorvia::platform {
@@ -105,7 +106,7 @@ std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath
 
 std::expected<std::size_t, io::OsError> AppendOnlyFile::write_some(std::span<const char> bytes) {
   DWORD written = 0;
-  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+  const DWORD want = static_cast<DWORD>(transfer_size(bytes.size()));
   if (!WriteFile(file_.get(), bytes.data(), want, &written, nullptr)) return std::unexpected(last_os_error());
   return written;
 }

@@ -54,12 +54,6 @@ std::optional<std::string> sid_string(const TokenUser& user) {
   return win32::wide_to_utf8_lossy(text.get());
 }
 
-std::optional<std::string> current_user_sid() {
-  const auto user = own_token_user();
-  if (!user) return std::nullopt;
-  return sid_string(*user);
-}
-
 bool same_known_user(const std::optional<TokenUser>& server, const std::optional<TokenUser>& own) {
   return server && own && EqualSid(win32::sid_of(*server), win32::sid_of(*own)) != 0;
 }
