@@ -270,7 +270,7 @@ std::optional<ToolRun> run_tool(std::string_view program_file_name, std::span<co
   if (!CreateProcessW(program->c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &info))
     return std::nullopt;
-  CloseHandle(info.hThread);
+  const ScopedHandle tool_thread(info.hThread);  // never used
   StartedTool tool(info.hProcess);
   // Our copies of the tool's ends must go, or the reads would never see the end.
   null_input.reset();
