@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <utility>
 
 #include "io/streams.h"
 #include "platform/native_path.h"
+#include "platform/scoped_native.h"
 
 namespace zorvia::platform {
 
@@ -30,19 +32,16 @@ class AppendOnlyFile final : public io::ByteSink {
  public:
   [[nodiscard]] static std::expected<AppendOnlyFile, io::OsError> open(const NativePath& path);
 
-  AppendOnlyFile(AppendOnlyFile&& other) noexcept;
-  AppendOnlyFile& operator=(AppendOnlyFile&& other) noexcept;
-  AppendOnlyFile(const AppendOnlyFile&) = delete;
-  AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
-  ~AppendOnlyFile() override;
+  AppendOnlyFile(AppendOnlyFile&&) noexcept = default;
+  AppendOnlyFile& operator=(AppendOnlyFile&&) noexcept = default;
+  ~AppendOnlyFile() override = default;
 
   // Interrupted writes are repeated inside.
   [[nodiscard]] std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override;
 
  private:
-  explicit AppendOnlyFile(std::intptr_t native) : native_(native) {}
-  void close();
-  std::intptr_t native_;
+  explicit AppendOnlyFile(ScopedHandle file) : file_(std::move(file)) {}
+  ScopedHandle file_;
 };
 
 }  // namespace zorvia::platform

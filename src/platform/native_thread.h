@@ -26,6 +26,7 @@ class NativeThread {
   void join();
 
  private:
+  explicit NativeThread(std::uintptr_t handle) : handle_(handle), started_(true) {}
   std::uintptr_t handle_ = 0;
   bool started_ = false;
 };

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "io/os_error.h"
+
 namespace zorvia::platform {
 
 // The system's message for `code`, trailing white space removed.
@@ -13,6 +15,6 @@ namespace zorvia::platform {
 [[nodiscard]] std::string os_error_text(std::int32_t code);
 
 // The code the last failed call of this thread left (GetLastError, errno).
-[[nodiscard]] std::int32_t last_os_error();
+[[nodiscard]] io::OsError last_os_error();
 
 }  // namespace zorvia::platform

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <utility>
 
 #include "io/streams.h"
+#include "platform/scoped_native.h"
 
 namespace zorvia::platform {
 
@@ -15,12 +17,6 @@ class WatchedProcessHandle {
   // Linux: a pidfd. The error is the code the failed open left.
   [[nodiscard]] static std::expected<WatchedProcessHandle, io::OsError> open(std::uint32_t pid);
 
-  WatchedProcessHandle(WatchedProcessHandle&& other) noexcept;
-  WatchedProcessHandle& operator=(WatchedProcessHandle&& other) noexcept;
-  WatchedProcessHandle(const WatchedProcessHandle&) = delete;
-  WatchedProcessHandle& operator=(const WatchedProcessHandle&) = delete;
-  ~WatchedProcessHandle();
-
   // Waits without a time-out: 0 once the process has ended; anything else (WAIT_FAILED,
   // 0xFFFFFFFF) means the wait failed.
   [[nodiscard]] std::uint32_t wait();
@@ -28,11 +24,11 @@ class WatchedProcessHandle {
   // only for a normal exit; a signalled or reaped process gives nothing.
   [[nodiscard]] std::optional<std::uint32_t> exit_code();
   // Closes the handle now; its result is ignored. The destructor does the same.
-  void close();
+  void close() { process_.reset(); }
 
  private:
-  WatchedProcessHandle(std::intptr_t native, std::uint32_t pid) : native_(native), pid_(pid) {}
-  std::intptr_t native_;
+  WatchedProcessHandle(ScopedHandle process, std::uint32_t pid) : process_(std::move(process)), pid_(pid) {}
+  ScopedHandle process_;
   std::uint32_t pid_;
 };
 

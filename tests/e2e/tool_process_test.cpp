@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/wide_text.h"
 #else
 #include <signal.h>
 #include <stdlib.h>
@@ -18,7 +20,6 @@
 #include <vector>
 
 #include "support/child_process.h"
-#include "text/unicode.h"
 
 namespace zorvia::platform {
 namespace {
@@ -70,8 +71,7 @@ bool process_is_gone(unsigned long pid) {
 
 void set_path_variable(const std::string& value) {
 #ifdef _WIN32
-  const auto wide = text::utf8_to_utf16(value);
-  SetEnvironmentVariableW(L"PATH", reinterpret_cast<const wchar_t*>(wide.c_str()));
+  SetEnvironmentVariableW(L"PATH", win32::utf8_to_wide(value).c_str());
 #else
   ::setenv("PATH", value.c_str(), 1);
 #endif

@@ -2,27 +2,34 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/command_line.h"
+#include "platform/win32/wide_text.h"
 #else
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-extern char** environ;
+
+#include <cerrno>
+
+#include "platform/linux/spawn.h"
 #endif
 
 #include <atomic>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <utility>
 
-#include "text/unicode.h"
+#include "platform/scoped_native.h"
 
 namespace zorvia::testing {
 
 namespace {
+
+using platform::ScopedHandle;
 
 struct Gathered {
   std::mutex mutex;
@@ -35,6 +42,12 @@ struct Gathered {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return !out_held; });
   }
+
+  void add(bool is_err, const char* bytes, std::size_t count) {
+    std::lock_guard lock(mutex);
+    (is_err ? err : out).append(bytes, count);
+    changed.notify_all();
+  }
 };
 
 }  // namespace
@@ -43,110 +56,89 @@ struct Gathered {
 
 namespace {
 
-std::wstring widen(const std::string& s) {
-  const auto u = text::utf8_to_utf16(s);
-  return std::wstring(u.begin(), u.end());
+// Ends of pipes and files the child's standard streams are set up from. Each set-up step is
+// checked: a child either starts with all of them in place or does not start at all.
+struct ChildEnds {
+  ScopedHandle in_read, in_write, out_read, out_write, err_read, err_write;
+};
+
+// An inheritable pipe, of which the end that stays ours (`keep_read`: the read end) is not
+// inherited.
+bool make_pipe(ScopedHandle& read_end, ScopedHandle& write_end, DWORD capacity, bool keep_read) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  if (!CreatePipe(read_end.receive(), write_end.receive(), &inherit, capacity)) return false;
+  return SetHandleInformation((keep_read ? read_end : write_end).get(), HANDLE_FLAG_INHERIT, 0) != 0;
 }
 
-// Quotes one argument by the rules CommandLineToArgvW and the CRT undo.
-void append_quoted(std::wstring& line, const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += arg;
-    return;
+std::optional<ChildEnds> make_ends(const ChildOptions& options) {
+  ChildEnds ends;
+  if (options.stdin_pipe) {
+    if (!make_pipe(ends.in_read, ends.in_write, 0, false)) return std::nullopt;
+  } else {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    ends.in_read.reset(
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    if (!ends.in_read) return std::nullopt;
   }
-  line.push_back(L'"');
-  for (std::size_t i = 0;; ++i) {
-    std::size_t backslashes = 0;
-    while (i < arg.size() && arg[i] == L'\\') {
-      ++i;
-      ++backslashes;
-    }
-    if (i == arg.size()) {
-      line.append(backslashes * 2, L'\\');
-      break;
-    }
-    if (arg[i] == L'"') {
-      line.append(backslashes * 2 + 1, L'\\');
-      line.push_back(L'"');
-    } else {
-      line.append(backslashes, L'\\');
-      line.push_back(arg[i]);
-    }
-  }
-  line.push_back(L'"');
+  if (!make_pipe(ends.out_read, ends.out_write, static_cast<DWORD>(options.stdout_capacity), true) ||
+      !make_pipe(ends.err_read, ends.err_write, 0, true))
+    return std::nullopt;
+  return ends;
 }
 
 }  // namespace
 
 struct Child::Impl {
-  PROCESS_INFORMATION pi{};
-  HANDLE stdin_write = nullptr;
+  ScopedHandle process;
+  ScopedHandle stdin_write;
   std::shared_ptr<Gathered> gathered = std::make_shared<Gathered>();
   std::thread out_reader, err_reader;
 
-  ~Impl() {
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
-  }
-
-  static std::thread reader(HANDLE h, std::shared_ptr<Gathered> g, bool is_err) {
-    return std::thread([h, g, is_err] {
+  // Reads `from` to its end; the thread closes it when done.
+  static std::thread reader(ScopedHandle from, std::shared_ptr<Gathered> g, bool is_err) {
+    return std::thread([from = std::move(from), g, is_err] {
       g->wait_unless_held(is_err);
       char buf[65536];
       DWORD got = 0;
-      while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) {
-        std::lock_guard lock(g->mutex);
-        (is_err ? g->err : g->out).append(buf, got);
-        g->changed.notify_all();
-      }
-      CloseHandle(h);
+      while (ReadFile(from.get(), buf, sizeof buf, &got, nullptr) && got > 0) g->add(is_err, buf, got);
     });
   }
 };
 
 Child::Child(const std::string& program, const std::vector<std::string>& args, ChildOptions options)
     : impl_(std::make_unique<Impl>()) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr, err_read = nullptr,
-         err_write = nullptr;
-  if (options.stdin_pipe) {
-    CreatePipe(&in_read, &in_write, &inherit, 0);
-    SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
-  } else {
-    in_read = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-  }
-  CreatePipe(&out_read, &out_write, &inherit, static_cast<DWORD>(options.stdout_capacity));
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  CreatePipe(&err_read, &err_write, &inherit, 0);
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  if (options.stdout_closed) {
-    CloseHandle(out_read);
-    out_read = nullptr;
-  }
+  auto ends = make_ends(options);
+  if (!ends) return;
+  if (options.stdout_closed) ends->out_read.reset();
 
+  const std::wstring app = platform::win32::utf8_to_wide(program);
   std::wstring line;
-  append_quoted(line, widen(program));
+  platform::win32::append_argument(line, app);
   for (const auto& a : args) {
     line.push_back(L' ');
-    append_quoted(line, widen(a));
+    platform::win32::append_argument(line, platform::win32::utf8_to_wide(a));
   }
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = options.stdin_missing ? nullptr : in_read;
-  si.hStdOutput = options.stdout_missing ? nullptr : out_write;
-  si.hStdError = err_write;
+  si.hStdInput = options.stdin_missing ? nullptr : ends->in_read.get();
+  si.hStdOutput = options.stdout_missing ? nullptr : ends->out_write.get();
+  si.hStdError = ends->err_write.get();
   impl_->gathered->out_held = options.stdout_held;
-  const std::wstring app = widen(program);
-  started_ = CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                            &impl_->pi) != 0;
-  CloseHandle(in_read);
-  CloseHandle(out_write);
-  CloseHandle(err_write);
-  impl_->stdin_write = in_write;
-  if (started_) pid_ = impl_->pi.dwProcessId;
-  if (out_read) impl_->out_reader = Impl::reader(out_read, impl_->gathered, false);
-  impl_->err_reader = Impl::reader(err_read, impl_->gathered, true);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+    return;
+  const ScopedHandle thread(pi.hThread);
+  impl_->process.reset(pi.hProcess);
+  started_ = true;
+  pid_ = pi.dwProcessId;
+  impl_->stdin_write = std::move(ends->in_write);
+  // The child's ends are the child's alone now: our copies would keep its outputs open.
+  ends->in_read.reset();
+  ends->out_write.reset();
+  ends->err_write.reset();
+  if (ends->out_read) impl_->out_reader = Impl::reader(std::move(ends->out_read), impl_->gathered, false);
+  impl_->err_reader = Impl::reader(std::move(ends->err_read), impl_->gathered, true);
 }
 
 bool Child::write_stdin(const std::string& bytes) {
@@ -154,51 +146,49 @@ bool Child::write_stdin(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     DWORD put = 0;
-    if (!WriteFile(impl_->stdin_write, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &put, nullptr))
+    if (!WriteFile(impl_->stdin_write.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &put,
+                   nullptr))
       return false;
     done += put;
   }
   return true;
 }
 
-void Child::close_stdin() {
-  if (impl_->stdin_write) CloseHandle(std::exchange(impl_->stdin_write, nullptr));
-}
+void Child::close_stdin() { impl_->stdin_write.reset(); }
 
 std::optional<std::uint32_t> Child::wait(std::chrono::milliseconds timeout) {
   if (!started_) return std::nullopt;
-  if (WaitForSingleObject(impl_->pi.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return std::nullopt;
+  if (WaitForSingleObject(impl_->process.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
+    return std::nullopt;
   DWORD code = 0;
-  GetExitCodeProcess(impl_->pi.hProcess, &code);
+  if (!GetExitCodeProcess(impl_->process.get(), &code)) return std::nullopt;
   return code;
 }
 
 void Child::kill() {
-  if (started_) TerminateProcess(impl_->pi.hProcess, 137);
+  if (started_) TerminateProcess(impl_->process.get(), 137);
 }
 
 #else  // Linux
 
 struct Child::Impl {
   pid_t pid = -1;
-  int stdin_write = -1;
+  ScopedHandle stdin_write;
   std::optional<std::uint32_t> status;
   std::shared_ptr<Gathered> gathered = std::make_shared<Gathered>();
   std::thread out_reader, err_reader;
 
-  static std::thread reader(int fd, std::shared_ptr<Gathered> g, bool is_err) {
-    return std::thread([fd, g, is_err] {
+  // Reads `from` to its end; the thread closes it when done.
+  static std::thread reader(ScopedHandle from, std::shared_ptr<Gathered> g, bool is_err) {
+    return std::thread([from = std::move(from), g, is_err] {
       g->wait_unless_held(is_err);
       char buf[65536];
       for (;;) {
-        const ssize_t got = ::read(fd, buf, sizeof buf);
+        const ssize_t got = ::read(from.get(), buf, sizeof buf);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
-        std::lock_guard lock(g->mutex);
-        (is_err ? g->err : g->out).append(buf, static_cast<std::size_t>(got));
-        g->changed.notify_all();
+        g->add(is_err, buf, static_cast<std::size_t>(got));
       }
-      ::close(fd);
     });
   }
 };
@@ -206,49 +196,47 @@ struct Child::Impl {
 Child::Child(const std::string& program, const std::vector<std::string>& args, ChildOptions options)
     : impl_(std::make_unique<Impl>()) {
   ::signal(SIGPIPE, SIG_IGN);
-  int in[2] = {-1, -1}, out[2], err[2];
-  if (options.stdin_pipe) ::pipe2(in, O_CLOEXEC);
-  ::pipe2(out, O_CLOEXEC);
-  ::pipe2(err, O_CLOEXEC);
-  ::fcntl(out[1], F_SETPIPE_SZ, static_cast<int>(options.stdout_capacity));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
+  // Each set-up step is checked: a child either starts with all of its streams in place or
+  // does not start at all.
+  std::optional<platform::posix::Pipe> in;
+  if (options.stdin_pipe && !(in = platform::posix::make_pipe())) return;
+  auto out = platform::posix::make_pipe();
+  auto err = platform::posix::make_pipe();
+  if (!out || !err) return;
+  if (::fcntl(out->write_end.get(), F_SETPIPE_SZ, static_cast<int>(options.stdout_capacity)) < 0) return;
+  platform::posix::SpawnActions actions;
   if (options.stdin_missing)
-    posix_spawn_file_actions_addclose(&actions, 0);
+    actions.close(0);
   else if (options.stdin_pipe)
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    actions.dup2(in->read_end.get(), 0);
   else
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    actions.open(0, "/dev/null", O_RDONLY);
   if (options.stdout_missing)
-    posix_spawn_file_actions_addclose(&actions, 1);
+    actions.close(1);
   else
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    actions.dup2(out->write_end.get(), 1);
+  actions.dup2(err->write_end.get(), 2);
   impl_->gathered->out_held = options.stdout_held;
-  if (options.stdout_closed) {
-    ::close(out[0]);
-    out[0] = -1;
-  }
-  std::vector<std::string> argv_strings{program};
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_strings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  started_ = ::posix_spawn(&impl_->pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  if (options.stdin_pipe) ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  impl_->stdin_write = options.stdin_pipe ? in[1] : -1;
-  if (started_) pid_ = static_cast<std::uint32_t>(impl_->pid);
-  if (out[0] >= 0) impl_->out_reader = Impl::reader(out[0], impl_->gathered, false);
-  impl_->err_reader = Impl::reader(err[0], impl_->gathered, true);
+  if (options.stdout_closed) out->read_end.reset();
+  const auto pid = platform::posix::spawn(program, args, actions);
+  if (!pid) return;
+  impl_->pid = *pid;
+  started_ = true;
+  pid_ = static_cast<std::uint32_t>(*pid);
+  if (in) impl_->stdin_write = std::move(in->write_end);
+  // The child's ends are the child's alone now: our copies would keep its outputs open.
+  in.reset();
+  out->write_end.reset();
+  err->write_end.reset();
+  if (out->read_end) impl_->out_reader = Impl::reader(std::move(out->read_end), impl_->gathered, false);
+  impl_->err_reader = Impl::reader(std::move(err->read_end), impl_->gathered, true);
 }
 
 bool Child::write_stdin(const std::string& bytes) {
+  if (!impl_->stdin_write) return false;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t put = ::write(impl_->stdin_write, bytes.data() + done, bytes.size() - done);
+    const ssize_t put = ::write(impl_->stdin_write.get(), bytes.data() + done, bytes.size() - done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     done += static_cast<std::size_t>(put);
@@ -256,9 +244,7 @@ bool Child::write_stdin(const std::string& bytes) {
   return true;
 }
 
-void Child::close_stdin() {
-  if (impl_->stdin_write >= 0) ::close(std::exchange(impl_->stdin_write, -1));
-}
+void Child::close_stdin() { impl_->stdin_write.reset(); }
 
 std::optional<std::uint32_t> Child::wait(std::chrono::milliseconds timeout) {
   if (!started_) return std::nullopt;
@@ -272,6 +258,7 @@ std::optional<std::uint32_t> Child::wait(std::chrono::milliseconds timeout) {
                                         : 128u + static_cast<std::uint32_t>(WTERMSIG(status));
       return impl_->status;
     }
+    if (r < 0 && errno != EINTR) return std::nullopt;
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -343,8 +330,7 @@ std::string own_directory() {
 #ifdef _WIN32
   wchar_t buf[32768];
   const DWORD n = GetModuleFileNameW(nullptr, buf, 32768);
-  std::u16string path(reinterpret_cast<const char16_t*>(buf), n);
-  const auto utf8 = text::utf16_to_utf8_lossy(path);
+  const auto utf8 = platform::win32::wide_to_utf8_lossy(std::wstring_view(buf, n));
   return utf8.substr(0, utf8.find_last_of("\\/") + 1);
 #else
   const auto path = std::filesystem::read_symlink("/proc/self/exe").string();
@@ -370,21 +356,33 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return dir + kSeparator + name;
 }
 
-std::string make_temp_directory(const std::string& tag) {
+std::expected<std::string, std::error_code> create_temp_directory(const std::string& tag) {
   static std::atomic<unsigned> counter{0};
+  std::error_code error;
+  const auto base = std::filesystem::temp_directory_path(error);
+  if (error) return std::unexpected(error);
   std::random_device rd;
-  const auto base = std::filesystem::temp_directory_path();
-  for (;;) {
+  for (int attempt = 0; attempt < kTempDirectoryAttempts; ++attempt) {
     const auto dir = base / ("zorvia-" + tag + "-" + std::to_string(rd()) + "-" + std::to_string(counter++));
-    std::error_code ec;
-    if (std::filesystem::create_directory(dir, ec)) {
+    if (std::filesystem::create_directory(dir, error)) {
 #ifdef _WIN32
-      return text::utf16_to_utf8_lossy(std::u16string(reinterpret_cast<const char16_t*>(dir.native().c_str())));
+      return platform::win32::wide_to_utf8_lossy(dir.native());
 #else
       return dir.string();
 #endif
     }
+    if (!error) error = std::make_error_code(std::errc::file_exists);
   }
+  return std::unexpected(error);
+}
+
+std::string make_temp_directory(const std::string& tag) {
+  auto dir = create_temp_directory(tag);
+  if (!dir) {
+    std::fprintf(stderr, "no temporary directory for %s: %s\n", tag.c_str(), dir.error().message().c_str());
+    std::abort();
+  }
+  return std::move(*dir);
 }
 
 std::string frame(const std::string& body) {

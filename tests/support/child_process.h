@@ -5,10 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <expected>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,8 +21,14 @@ namespace zorvia::testing {
 std::string sibling_program(const std::string& name);
 // The directory of the running test executable, with a trailing separator.
 std::string own_directory();
-// A fresh, empty directory for one test.
-std::string make_temp_directory(const std::string& tag);
+// How many fresh names create_temp_directory tries before it gives up.
+inline constexpr int kTempDirectoryAttempts = 100;
+// A fresh, empty directory for one test, named after `tag` in the system's temporary
+// directory; the last reason when none could be made (ASSERT_TRUE on the result).
+[[nodiscard]] std::expected<std::string, std::error_code> create_temp_directory(const std::string& tag);
+// The same, for a test that cannot go on without one: when none can be made, the test
+// program ends at once with the reason on standard error.
+[[nodiscard]] std::string make_temp_directory(const std::string& tag);
 // Path joining with the platform's separator.
 std::string join_path(const std::string& dir, const std::string& name);
 
@@ -40,6 +48,8 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
+  // False when any step of setting the child up failed (a pipe, a file action, the start
+  // itself): no process was started then, and nothing of it is left open.
   [[nodiscard]] bool started() const { return started_; }
   std::uint32_t pid() const { return pid_; }
 

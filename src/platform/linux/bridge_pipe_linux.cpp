@@ -10,6 +10,8 @@
 
 #include "host/bridge_name.h"
 #include "platform/bridge_pipe.h"
+#include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
 #include "platform/user_identity.h"
 
 namespace zorvia::platform {
@@ -29,7 +31,7 @@ class SocketReader final : public io::ByteSource {
   explicit SocketReader(int fd) : fd_(fd) {}
   std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
     for (;;) {
-      const ssize_t got = ::recv(fd_, into.data(), std::min<std::size_t>(into.size(), 1u << 30), 0);
+      const ssize_t got = ::recv(fd_, into.data(), transfer_size(into.size()), 0);
       if (got >= 0) return static_cast<std::size_t>(got);
       if (errno == EINTR) continue;
       if (is_peer_gone(errno)) return 0;
@@ -46,7 +48,7 @@ class SocketWriter final : public io::ByteSink {
   explicit SocketWriter(int fd) : fd_(fd) {}
   std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
     for (;;) {
-      const ssize_t put = ::send(fd_, bytes.data(), std::min<std::size_t>(bytes.size(), 1u << 30), MSG_NOSIGNAL);
+      const ssize_t put = ::send(fd_, bytes.data(), transfer_size(bytes.size()), MSG_NOSIGNAL);
       if (put >= 0) return static_cast<std::size_t>(put);
       if (errno == EINTR) continue;
       return std::unexpected(io::OsError{errno});
@@ -60,12 +62,9 @@ class SocketWriter final : public io::ByteSink {
 }  // namespace
 
 struct BridgePipe::Impl {
-  explicit Impl(int socket) : fd(socket), reader(socket), writer(socket) {}
-  ~Impl() { ::close(fd); }
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
+  explicit Impl(ScopedHandle socket) : fd(std::move(socket)), reader(fd.get()), writer(fd.get()) {}
 
-  int fd;
+  ScopedHandle fd;  // declared first: closed after both directions are gone
   SocketReader reader;
   SocketWriter writer;
 };
@@ -76,7 +75,7 @@ io::ByteSource& BridgePipe::read_half() { return impl_->reader; }
 io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
 // Not close: the descriptor stays ours until destruction, so the other thread's recv or send
 // can never meet a reused number; the peer sees the end of its client all the same.
-void BridgePipe::shut_down() { ::shutdown(impl_->fd, SHUT_RDWR); }
+void BridgePipe::shut_down() { ::shutdown(impl_->fd.get(), SHUT_RDWR); }
 
 std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe(std::string_view name) {
   std::string_view abstract_name = name;
@@ -89,32 +88,27 @@ std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe
   std::memcpy(address.sun_path + 1, abstract_name.data(), abstract_name.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstract_name.size());
 
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return open_failed(errno);
+  ScopedHandle fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd) return open_failed(errno);
   int result;
   do {
-    result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    result = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length);
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
     const int error = errno;
-    ::close(fd);
     // Without blocking, a listener whose backlog is full answers EAGAIN: the pipe is busy.
     return open_failed(error, error == EAGAIN);
   }
   // The relay's reads and writes block, each on its own thread.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return open_failed(error);
-  }
-  return std::make_unique<BridgePipe>(std::make_unique<BridgePipe::Impl>(fd));
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return open_failed(errno);
+  return std::make_unique<BridgePipe>(std::make_unique<BridgePipe::Impl>(std::move(fd)));
 }
 
 bool pipe_server_is_same_user(BridgePipe& pipe) {
   ucred peer{};
   socklen_t size = sizeof peer;
-  if (::getsockopt(pipe.impl().fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return false;
+  if (::getsockopt(pipe.impl().fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return false;
   if (peer.pid == 0) return false;
   return same_known_user(TokenUser({peer.uid}), own_token_user());
 }

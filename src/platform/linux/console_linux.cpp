@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/console.h"
+#include "platform/transfer_size.h"
 
 namespace zorvia::platform {
 
@@ -15,7 +16,7 @@ class FdInput final : public io::ByteSource {
  public:
   std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
     for (;;) {
-      const ssize_t got = ::read(STDIN_FILENO, into.data(), std::min<std::size_t>(into.size(), 1u << 30));
+      const ssize_t got = ::read(STDIN_FILENO, into.data(), transfer_size(into.size()));
       if (got >= 0) return static_cast<std::size_t>(got);
       if (errno == EINTR) continue;
       if (errno == EBADF) return 0;  // no standard input at all
@@ -28,7 +29,7 @@ class FdOutput final : public io::ByteSink {
  public:
   std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
     for (;;) {
-      const ssize_t put = ::write(STDOUT_FILENO, bytes.data(), std::min<std::size_t>(bytes.size(), 1u << 30));
+      const ssize_t put = ::write(STDOUT_FILENO, bytes.data(), transfer_size(bytes.size()));
       if (put >= 0) return static_cast<std::size_t>(put);
       if (errno == EINTR) continue;
       return std::unexpected(io::OsError{errno});

@@ -32,34 +32,17 @@ std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath
   if (names_no_file(path)) return std::unexpected(io::OsError{EINVAL});
   // O_NONBLOCK: a FIFO's open would otherwise wait for a reader (on a regular file the flag
   // changes nothing). Lines go only into a regular file: a FIFO or a device is no events file.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return std::unexpected(io::OsError{errno});
-  AppendOnlyFile file(fd);
+  ScopedHandle fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  if (!fd) return std::unexpected(io::OsError{errno});
   struct stat info {};
-  if (::fstat(fd, &info) != 0) return std::unexpected(io::OsError{errno});
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(io::OsError{errno});
   if (!S_ISREG(info.st_mode)) return std::unexpected(io::OsError{EINVAL});
-  return file;
-}
-
-AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
-
-AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    native_ = std::exchange(other.native_, -1);
-  }
-  return *this;
-}
-
-AppendOnlyFile::~AppendOnlyFile() { close(); }
-
-void AppendOnlyFile::close() {
-  if (native_ >= 0) ::close(static_cast<int>(std::exchange(native_, -1)));
+  return AppendOnlyFile(std::move(fd));
 }
 
 std::expected<std::size_t, io::OsError> AppendOnlyFile::write_some(std::span<const char> bytes) {
   for (;;) {
-    const ssize_t written = ::write(static_cast<int>(native_), bytes.data(), bytes.size());
+    const ssize_t written = ::write(file_.get(), bytes.data(), bytes.size());
     if (written >= 0) return static_cast<std::size_t>(written);
     if (errno != EINTR) return std::unexpected(io::OsError{errno});
   }

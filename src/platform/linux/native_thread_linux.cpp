@@ -1,36 +1,28 @@
 #include <pthread.h>
 
+#include <memory>
+
 #include "platform/native_thread.h"
+#include "platform/thread_start.h"
 
 namespace zorvia::platform {
 
 namespace {
 
-struct Start {
-  NativeThread::Entry entry;
-  void* argument;
-};
-
-void* trampoline(void* raw) {
-  const Start start = *static_cast<Start*>(raw);
-  delete static_cast<Start*>(raw);
-  start.entry(start.argument);
+void* trampoline(void* record) {
+  thread_start::run(record);
   return nullptr;
 }
 
 }  // namespace
 
 std::expected<NativeThread, io::OsError> NativeThread::start(Entry entry, void* argument) {
-  auto* start = new Start{entry, argument};
+  auto record = std::make_unique<thread_start::Record>(entry, argument);
   pthread_t thread;
-  if (const int error = ::pthread_create(&thread, nullptr, &trampoline, start); error != 0) {
-    delete start;
+  if (const int error = ::pthread_create(&thread, nullptr, &trampoline, record.get()); error != 0)
     return std::unexpected(io::OsError{error});
-  }
-  NativeThread result;
-  result.handle_ = static_cast<std::uintptr_t>(thread);
-  result.started_ = true;
-  return result;
+  record.release();  // the thread's own now
+  return NativeThread(static_cast<std::uintptr_t>(thread));
 }
 
 void NativeThread::join() {

@@ -15,6 +15,6 @@ std::string system_error_message(std::int32_t code) {
   return std::string(text::trim_white_space_end(valid));
 }
 
-std::int32_t last_os_error() { return errno; }
+io::OsError last_os_error() { return io::OsError{errno}; }
 
 }  // namespace zorvia::platform

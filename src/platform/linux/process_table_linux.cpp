@@ -1,5 +1,4 @@
 #include "platform/process_table.h"
-#include "platform/linux/scoped_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/scoped_native.h"
 #include "text/unicode.h"
 
 namespace zorvia::platform {
@@ -21,8 +21,6 @@ namespace {
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
-
-using linux_fd::ScopedFd;
 
 std::optional<std::uint32_t> parse_pid(std::string_view entry) {
   if (entry.empty() || entry.front() < '1' || entry.front() > '9') return std::nullopt;
@@ -35,8 +33,8 @@ std::optional<std::uint32_t> parse_pid(std::string_view entry) {
 // Reads a /proc file until its end or the first `stop` byte (kept out of the result);
 // nothing when it cannot be read, as when the process has ended meanwhile.
 std::optional<std::string> read_proc_file(const std::string& path, char stop) {
-  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
+  const ScopedHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
   std::string text;
   char buffer[4096];
   for (;;) {

@@ -1,8 +1,6 @@
 #include <fcntl.h>
-#include "platform/linux/scoped_fd.h"
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,28 +14,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/spawn.h"
+#include "platform/scoped_native.h"
 #include "platform/tool_process.h"
-
-extern char** environ;
 
 namespace zorvia::platform {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-using linux_fd::ScopedFd;
-
-struct Pipe {
-  ScopedFd read_end;
-  ScopedFd write_end;
-};
-
-std::optional<Pipe> make_pipe() {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-  return Pipe{ScopedFd(fds[0]), ScopedFd(fds[1])};
-}
 
 bool is_executable_file(const std::string& path) {
   struct stat info {};
@@ -86,22 +71,6 @@ std::optional<std::string> find_tool(std::string_view name) {
   return std::nullopt;
 }
 
-class SpawnActions {
- public:
-  SpawnActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-  ~SpawnActions() {
-    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  [[nodiscard]] bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-  bool ok_ = false;
-};
-
 // Owns the started tool: ends and reaps it unless its exit has been collected.
 class SpawnedTool {
  public:
@@ -144,7 +113,7 @@ class SpawnedTool {
 enum class Drain { ended, failed, timed_out };
 
 // Reads both pipes until each reports its end, whichever fills first.
-Drain drain_both(ScopedFd& out_fd, ScopedFd& err_fd, std::string& out, std::string& err,
+Drain drain_both(ScopedHandle& out_fd, ScopedHandle& err_fd, std::string& out, std::string& err,
                  Clock::time_point deadline) {
   std::array<char, 65536> buffer;
   while (out_fd.valid() || err_fd.valid()) {
@@ -153,7 +122,7 @@ Drain drain_both(ScopedFd& out_fd, ScopedFd& err_fd, std::string& out, std::stri
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     std::array<pollfd, 2> watched{};
     nfds_t count = 0;
-    std::array<std::pair<ScopedFd*, std::string*>, 2> targets{};
+    std::array<std::pair<ScopedHandle*, std::string*>, 2> targets{};
     for (auto [fd, sink] : {std::pair{&out_fd, &out}, std::pair{&err_fd, &err}}) {
       if (!fd->valid()) continue;
       watched[count] = pollfd{fd->get(), POLLIN, 0};
@@ -189,27 +158,17 @@ std::optional<ToolRun> run_tool(std::string_view program_file_name, std::span<co
   const auto program = find_tool(program_file_name);
   if (!program) return std::nullopt;
 
-  auto out_pipe = make_pipe();
-  auto err_pipe = make_pipe();
-  SpawnActions actions;
-  if (!out_pipe || !err_pipe || !actions.ok()) return std::nullopt;
+  auto out_pipe = posix::make_pipe();
+  auto err_pipe = posix::make_pipe();
+  if (!out_pipe || !err_pipe) return std::nullopt;
   // The pipes are close-on-exec; only the copies on 1 and 2 reach the tool.
-  if (::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) != 0 ||
-      ::posix_spawn_file_actions_adddup2(actions.get(), out_pipe->write_end.get(), STDOUT_FILENO) != 0 ||
-      ::posix_spawn_file_actions_adddup2(actions.get(), err_pipe->write_end.get(), STDERR_FILENO) != 0)
-    return std::nullopt;
-
-  std::vector<std::string> argv_texts;
-  argv_texts.reserve(args.size() + 1);
-  argv_texts.emplace_back(*program);
-  argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_texts) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, program->c_str(), actions.get(), nullptr, argv.data(), environ) != 0) return std::nullopt;
-  SpawnedTool tool(pid);
+  posix::SpawnActions actions;
+  actions.open(STDIN_FILENO, "/dev/null", O_RDONLY)
+      .dup2(out_pipe->write_end.get(), STDOUT_FILENO)
+      .dup2(err_pipe->write_end.get(), STDERR_FILENO);
+  const auto pid = posix::spawn(*program, args, actions);
+  if (!pid) return std::nullopt;
+  SpawnedTool tool(*pid);
   // Our copies of the write ends must go, or the reads would never see the end.
   out_pipe->write_end.reset();
   err_pipe->write_end.reset();

@@ -30,12 +30,6 @@ std::optional<std::string> sid_string(const TokenUser& user) {
   return std::string(kUnixUserSidPrefix) + std::to_string(uid_of(user));
 }
 
-std::optional<std::string> current_user_sid() {
-  const auto user = own_token_user();
-  if (!user) return std::nullopt;
-  return sid_string(*user);
-}
-
 bool same_known_user(const std::optional<TokenUser>& server, const std::optional<TokenUser>& own) {
   return server && own && uid_of(*server) == uid_of(*own);
 }

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <charconv>
 #include <string>
-#include <utility>
 
 #include "platform/watched_process.h"
 
@@ -27,17 +26,18 @@ struct StatFields {
 
 std::optional<StatFields> read_stat(std::uint32_t pid) {
   const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
   std::string text;
-  char buffer[1024];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
+  {
+    const ScopedHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    char buffer[1024];
+    for (;;) {
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(got));
+    }
   }
-  ::close(fd);
   const auto name_end = text.rfind(')');
   if (name_end == std::string::npos) return std::nullopt;
   std::size_t pos = name_end + 1;
@@ -65,30 +65,12 @@ std::expected<WatchedProcessHandle, io::OsError> WatchedProcessHandle::open(std:
   // The descriptor is close-on-exec from the start.
   const long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
   if (fd < 0) return std::unexpected(io::OsError{errno});
-  return WatchedProcessHandle(static_cast<std::intptr_t>(fd), pid);
-}
-
-WatchedProcessHandle::WatchedProcessHandle(WatchedProcessHandle&& other) noexcept
-    : native_(std::exchange(other.native_, -1)), pid_(other.pid_) {}
-
-WatchedProcessHandle& WatchedProcessHandle::operator=(WatchedProcessHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    native_ = std::exchange(other.native_, -1);
-    pid_ = other.pid_;
-  }
-  return *this;
-}
-
-WatchedProcessHandle::~WatchedProcessHandle() { close(); }
-
-void WatchedProcessHandle::close() {
-  if (native_ >= 0) ::close(static_cast<int>(std::exchange(native_, -1)));
+  return WatchedProcessHandle(ScopedHandle(static_cast<int>(fd)), pid);
 }
 
 std::uint32_t WatchedProcessHandle::wait() {
-  if (native_ < 0) return kWaitFailed;
-  pollfd watch{static_cast<int>(native_), POLLIN, 0};
+  if (!process_) return kWaitFailed;
+  pollfd watch{process_.get(), POLLIN, 0};
   for (;;) {
     const int ready = ::poll(&watch, 1, -1);
     if (ready > 0) return (watch.revents & POLLIN) ? 0 : kWaitFailed;
@@ -97,12 +79,12 @@ std::uint32_t WatchedProcessHandle::wait() {
 }
 
 std::optional<std::uint32_t> WatchedProcessHandle::exit_code() {
-  if (native_ < 0) return std::nullopt;
+  if (!process_) return std::nullopt;
   const auto fields = read_stat(pid_);
   if (!fields || (fields->state != 'Z' && fields->state != 'X')) return std::nullopt;
   // The pid could have been reaped and reused before the read: the pidfd still reaching a
   // process afterwards proves the fields were the watched zombie's.
-  if (::syscall(SYS_pidfd_send_signal, static_cast<int>(native_), 0, nullptr, 0) != 0 && errno != EPERM)
+  if (::syscall(SYS_pidfd_send_signal, process_.get(), 0, nullptr, 0) != 0 && errno != EPERM)
     return std::nullopt;
   const int status = static_cast<int>(fields->exit_status);
   if (!WIFEXITED(status)) return std::nullopt;

@@ -5,19 +5,21 @@
 #include <string>
 
 #include "platform/bridge_pipe.h"
-#include "platform/win32/scoped_handle.h"
+#include "platform/os_error.h"
+#include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/token_user.h"
-#include "text/unicode.h"
+#include "platform/win32/wide_text.h"
 
 namespace zorvia::platform {
 
 namespace {
 
 constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;  // 0x40110000
-constexpr DWORD kLargestTransfer = 1u << 30;
 
 std::unexpected<host::PipeOpenError> open_failed(DWORD error, bool busy = false) {
-  return std::unexpected(host::PipeOpenError{io::OsError{static_cast<std::int32_t>(error)}, busy});
+  return std::unexpected(host::PipeOpenError{win32::os_error(error), busy});
 }
 
 // How the server's closing of its end shows on a read: a plain close gives a broken pipe,
@@ -29,7 +31,7 @@ bool is_end_of_pipe(DWORD error) { return error == ERROR_BROKEN_PIPE || error ==
 // flight is cancelled, a later one never meets a closed (or reused) handle value.
 class GuardedPipe {
  public:
-  explicit GuardedPipe(win32::ScopedHandle pipe) : pipe_(std::move(pipe)) {}
+  explicit GuardedPipe(ScopedHandle pipe) : pipe_(std::move(pipe)) {}
 
   // Calls start(handle) under the lock; ERROR_PIPE_NOT_CONNECTED once the pipe is shut down.
   template <typename Start>
@@ -51,7 +53,7 @@ class GuardedPipe {
 
  private:
   std::mutex mutex_;
-  win32::ScopedHandle pipe_;
+  ScopedHandle pipe_;
 };
 
 // One direction's overlapped I/O: its own OVERLAPPED and event. Each call waits on its own
@@ -60,7 +62,7 @@ class GuardedPipe {
 // still uses them.
 class OverlappedDirection {
  public:
-  OverlappedDirection(GuardedPipe& pipe, win32::ScopedHandle event) : pipe_(pipe), event_(std::move(event)) {}
+  OverlappedDirection(GuardedPipe& pipe, ScopedHandle event) : pipe_(pipe), event_(std::move(event)) {}
 
   template <typename Start>
   std::expected<std::size_t, io::OsError> transfer(Start start) {
@@ -72,25 +74,25 @@ class OverlappedDirection {
       return start(h, &overlapped_);
     });
     if (started != ERROR_SUCCESS && started != ERROR_IO_PENDING)
-      return std::unexpected(io::OsError{static_cast<std::int32_t>(started)});
+      return std::unexpected(win32::os_error(started));
     WaitForSingleObject(event_.get(), INFINITE);
     DWORD done = 0;
     if (!GetOverlappedResult(used, &overlapped_, &done, FALSE))
-      return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
+      return std::unexpected(last_os_error());
     return done;
   }
 
  private:
   GuardedPipe& pipe_;
-  win32::ScopedHandle event_;
+  ScopedHandle event_;
   OVERLAPPED overlapped_{};
 };
 
 class PipeReader final : public io::ByteSource {
  public:
-  PipeReader(GuardedPipe& pipe, win32::ScopedHandle event) : io_(pipe, std::move(event)) {}
+  PipeReader(GuardedPipe& pipe, ScopedHandle event) : io_(pipe, std::move(event)) {}
   std::expected<std::size_t, io::OsError> read_some(std::span<char> into) override {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(into.size(), kLargestTransfer));
+    const DWORD want = static_cast<DWORD>(transfer_size(into.size()));
     auto got = io_.transfer([&](HANDLE h, OVERLAPPED* o) { return ReadFile(h, into.data(), want, nullptr, o) != 0; });
     if (!got && is_end_of_pipe(static_cast<DWORD>(got.error().code))) return 0;
     return got;
@@ -104,9 +106,9 @@ class PipeReader final : public io::ByteSource {
 // ERROR_NO_DATA while it closes, "not connected" after DisconnectNamedPipe) or anything else.
 class PipeWriter final : public io::ByteSink {
  public:
-  PipeWriter(GuardedPipe& pipe, win32::ScopedHandle event) : io_(pipe, std::move(event)) {}
+  PipeWriter(GuardedPipe& pipe, ScopedHandle event) : io_(pipe, std::move(event)) {}
   std::expected<std::size_t, io::OsError> write_some(std::span<const char> bytes) override {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kLargestTransfer));
+    const DWORD want = static_cast<DWORD>(transfer_size(bytes.size()));
     return io_.transfer([&](HANDLE h, OVERLAPPED* o) { return WriteFile(h, bytes.data(), want, nullptr, o) != 0; });
   }
 
@@ -117,7 +119,7 @@ class PipeWriter final : public io::ByteSink {
 }  // namespace
 
 struct BridgePipe::Impl {
-  Impl(win32::ScopedHandle handle, win32::ScopedHandle read_event, win32::ScopedHandle write_event)
+  Impl(ScopedHandle handle, ScopedHandle read_event, ScopedHandle write_event)
       : pipe(std::move(handle)), reader(pipe, std::move(read_event)), writer(pipe, std::move(write_event)) {}
 
   GuardedPipe pipe;  // declared first: closed after both directions are gone
@@ -132,18 +134,17 @@ io::ByteSink& BridgePipe::write_half() { return impl_->writer; }
 void BridgePipe::shut_down() { impl_->pipe.shut_down(); }
 
 std::expected<std::unique_ptr<BridgePipe>, host::PipeOpenError> open_bridge_pipe(std::string_view name) {
-  const auto units = text::utf8_to_utf16(name);
-  const std::wstring wide(units.begin(), units.end());
-  win32::ScopedHandle pipe(
+  const std::wstring wide = win32::utf8_to_wide(name);
+  ScopedHandle pipe(
       CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
   if (!pipe) {
     const DWORD error = GetLastError();
     return open_failed(error, error == ERROR_PIPE_BUSY);
   }
   // Manual-reset events, one per direction: the pipe's "registration" for overlapped I/O.
-  win32::ScopedHandle read_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ScopedHandle read_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!read_event) return open_failed(GetLastError());
-  win32::ScopedHandle write_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ScopedHandle write_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!write_event) return open_failed(GetLastError());
   return std::make_unique<BridgePipe>(
       std::make_unique<BridgePipe::Impl>(std::move(pipe), std::move(read_event), std::move(write_event)));
@@ -154,7 +155,7 @@ bool pipe_server_is_same_user(BridgePipe& pipe) {
   if (!GetNamedPipeServerProcessId(pipe.impl().pipe.handle(), &server_id) || server_id == 0) return false;
   std::optional<TokenUser> server;
   {
-    win32::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server_id));
+    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server_id));
     if (!process) return false;
     server = win32::token_user(process.get());
   }  // the server process handle is closed as soon as its user is read

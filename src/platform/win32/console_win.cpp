@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "platform/console.h"
+#include "platform/os_error.h"
+#include "platform/transfer_size.h"
+#include "platform/win32/last_error.h"
 
 namespace zorvia::platform {
 
@@ -16,11 +19,11 @@ class StdInput final : public io::ByteSource {
     const HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return 0;
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(into.size(), 1u << 30));
+    const DWORD want = static_cast<DWORD>(transfer_size(into.size()));
     if (!ReadFile(h, into.data(), want, &got, nullptr)) {
       const DWORD err = GetLastError();
       if (err == ERROR_BROKEN_PIPE) return 0;  // the writer closed its end
-      return std::unexpected(io::OsError{static_cast<std::int32_t>(err)});
+      return std::unexpected(win32::os_error(err));
     }
     return got;
   }
@@ -32,9 +35,9 @@ class StdOutput final : public io::ByteSink {
     const HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return std::unexpected(io::OsError{ERROR_INVALID_HANDLE});
     DWORD put = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    const DWORD want = static_cast<DWORD>(transfer_size(bytes.size()));
     if (!WriteFile(h, bytes.data(), want, &put, nullptr))
-      return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
+      return std::unexpected(last_os_error());
     return put;
   }
 };

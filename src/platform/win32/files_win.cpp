@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "platform/files.h"
-#include "platform/win32/scoped_handle.h"
+#include "platform/os_error.h"
+#include "platform/scoped_native.h"
+#include "platform/transfer_size.h"
 #include "platform/win32/system_path.h"
 
 namespace zorvia::platform {
@@ -40,7 +42,7 @@ static_assert(offsetof(RenameInfoEx, file_name) == offsetof(FILE_RENAME_INFO, Fi
 std::optional<BY_HANDLE_FILE_INFORMATION> metadata(const NativePath& path) {
   const auto name = win32::system_path(path);
   if (!name) return std::nullopt;
-  win32::ScopedHandle file(
+  ScopedHandle file(
       CreateFileW(name->c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -51,7 +53,7 @@ std::optional<BY_HANDLE_FILE_INFORMATION> metadata(const NativePath& path) {
 // The rename that succeeds where MoveFileExW is denied, e.g. when the target is held open
 // with delete sharing: POSIX semantics replace it while those handles stay valid.
 bool rename_by_handle(const std::wstring& from, const std::wstring& target) {
-  win32::ScopedHandle file(CreateFileW(from.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+  ScopedHandle file(CreateFileW(from.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) return false;
   const std::size_t name_bytes = target.size() * sizeof(WCHAR);
@@ -95,33 +97,17 @@ bool rename_replacing(const NativePath& from, const NativePath& to) {
 std::expected<AppendOnlyFile, io::OsError> AppendOnlyFile::open(const NativePath& path) {
   const auto name = win32::system_path(path);
   if (!name) return std::unexpected(io::OsError{ERROR_INVALID_NAME});
-  const HANDLE h = CreateFileW(name->c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
-  AppendOnlyFile file(reinterpret_cast<std::intptr_t>(h));
+  ScopedHandle file(CreateFileW(name->c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+  if (!file) return std::unexpected(last_os_error());
   // Lines go only into a disk file: a write to a pipe or a device could wait for its reader.
-  if (GetFileType(h) != FILE_TYPE_DISK) return std::unexpected(io::OsError{ERROR_BAD_FILE_TYPE});
-  return file;
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return std::unexpected(io::OsError{ERROR_BAD_FILE_TYPE});
+  return AppendOnlyFile(std::move(file));
 }
-
-AppendOnlyFile::AppendOnlyFile(AppendOnlyFile&& other) noexcept : native_(std::exchange(other.native_, 0)) {}
-
-AppendOnlyFile& AppendOnlyFile::operator=(AppendOnlyFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    native_ = std::exchange(other.native_, 0);
-  }
-  return *this;
-}
-
-AppendOnlyFile::~AppendOnlyFile() { close(); }
-
-void AppendOnlyFile::close() { win32::ScopedHandle closing(reinterpret_cast<HANDLE>(std::exchange(native_, 0))); }
 
 std::expected<std::size_t, io::OsError> AppendOnlyFile::write_some(std::span<const char> bytes) {
   DWORD written = 0;
-  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-  if (!WriteFile(reinterpret_cast<HANDLE>(native_), bytes.data(), want, &written, nullptr))
-    return std::unexpected(io::OsError{static_cast<std::int32_t>(GetLastError())});
+  const DWORD want = static_cast<DWORD>(transfer_size(bytes.size()));
+  if (!WriteFile(file_.get(), bytes.data(), want, &written, nullptr)) return std::unexpected(last_os_error());
   return written;
 }
 

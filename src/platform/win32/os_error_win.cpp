@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/os_error.h"
+#include "platform/win32/last_error.h"
 #include "text/unicode.h"
 
 namespace zorvia::platform {
@@ -35,6 +36,6 @@ std::string system_error_message(std::int32_t code) {
   return std::string(text::trim_white_space_end(*message));
 }
 
-std::int32_t last_os_error() { return static_cast<std::int32_t>(GetLastError()); }
+io::OsError last_os_error() { return win32::os_error(GetLastError()); }
 
 }  // namespace zorvia::platform

@@ -6,13 +6,13 @@
 #include <cwchar>
 #include <string_view>
 
-#include "platform/win32/scoped_handle.h"
-#include "text/unicode.h"
+#include "platform/scoped_native.h"
+#include "platform/win32/wide_text.h"
 
 namespace zorvia::platform {
 
 std::vector<lifecycle::ProcessEntry> snapshot_processes() {
-  const win32::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  const ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return {};
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
@@ -20,8 +20,8 @@ std::vector<lifecycle::ProcessEntry> snapshot_processes() {
   std::vector<lifecycle::ProcessEntry> table;
   do {
     const std::size_t length = wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
-    const std::u16string_view name(reinterpret_cast<const char16_t*>(entry.szExeFile), length);
-    table.push_back({static_cast<std::uint32_t>(entry.th32ProcessID), text::utf16_to_utf8_lossy(name)});
+    const std::wstring_view name(entry.szExeFile, length);
+    table.push_back({static_cast<std::uint32_t>(entry.th32ProcessID), win32::wide_to_utf8_lossy(name)});
   } while (Process32NextW(snapshot.get(), &entry));
   // The walk ends with ERROR_NO_MORE_FILES; any other end leaves the table incomplete.
   if (GetLastError() != ERROR_NO_MORE_FILES) return {};

@@ -9,20 +9,15 @@
 #include <vector>
 
 #include "platform/tool_process.h"
-#include "platform/win32/scoped_handle.h"
-#include "text/unicode.h"
+#include "platform/scoped_native.h"
+#include "platform/win32/command_line.h"
+#include "platform/win32/wide_text.h"
 
 namespace zorvia::platform {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using win32::ScopedHandle;
-
-std::wstring widen(std::string_view utf8) {
-  const auto units = text::utf8_to_utf16(text::utf8_lossy(utf8));
-  return std::wstring(units.begin(), units.end());
-}
 
 // Calls `get(buffer, size)` of the Windows "size including the terminator, or the length
 // written" convention until the text fits.
@@ -98,7 +93,7 @@ bool is_file(const std::wstring& path) {
 }
 
 std::optional<std::wstring> find_tool(std::string_view file_name) {
-  const std::wstring name = widen(file_name);
+  const std::wstring name = win32::utf8_to_wide(file_name);
   if (name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos) return std::nullopt;
   std::vector<std::wstring> dirs;
   if (auto own = own_directory()) dirs.push_back(std::move(*own));
@@ -113,38 +108,12 @@ std::optional<std::wstring> find_tool(std::string_view file_name) {
   return std::nullopt;
 }
 
-// Quotes one argument so that the C runtime's and CommandLineToArgvW's parsing give it back
-// unchanged: backslashes count only before a quotation mark.
-void append_argument(std::wstring& line, std::wstring_view arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring_view::npos) {
-    line.append(arg);
-    return;
-  }
-  line.push_back(L'"');
-  std::size_t backslashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"') {
-      line.append(backslashes * 2 + 1, L'\\');
-    } else {
-      line.append(backslashes, L'\\');
-    }
-    backslashes = 0;
-    line.push_back(c);
-  }
-  line.append(backslashes * 2, L'\\');
-  line.push_back(L'"');
-}
-
 std::wstring command_line(const std::wstring& program, std::span<const std::string> args) {
   // The program's own path cannot hold a quotation mark; quoting it always keeps blanks in it.
   std::wstring line = L"\"" + program + L"\"";
   for (const auto& arg : args) {
     line.push_back(L' ');
-    append_argument(line, widen(arg));
+    win32::append_argument(line, win32::utf8_to_wide(arg));
   }
   return line;
 }
@@ -301,7 +270,7 @@ std::optional<ToolRun> run_tool(std::string_view program_file_name, std::span<co
   if (!CreateProcessW(program->c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &info))
     return std::nullopt;
-  CloseHandle(info.hThread);
+  const ScopedHandle tool_thread(info.hThread);  // never used
   StartedTool tool(info.hProcess);
   // Our copies of the tool's ends must go, or the reads would never see the end.
   null_input.reset();

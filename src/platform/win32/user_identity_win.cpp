@@ -4,18 +4,18 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/win32/scoped_handle.h"
+#include "platform/scoped_native.h"
+#include "platform/win32/scoped_local.h"
 #include "platform/win32/token_user.h"
-#include "text/unicode.h"
+#include "platform/win32/wide_text.h"
 
 namespace zorvia::platform {
 
 namespace win32 {
 
 std::optional<TokenUser> token_user(HANDLE process) {
-  HANDLE raw_token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return std::nullopt;
-  ScopedHandle token(raw_token);
+  ScopedHandle token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, token.receive())) return std::nullopt;
   // The first call only learns the size; its own result does not matter.
   DWORD length = 0;
   GetTokenInformation(token.get(), ::TokenUser, nullptr, 0, &length);
@@ -36,34 +36,22 @@ std::optional<TokenUser> own_token_user() {
 }
 
 std::optional<TokenUser> token_user_for_sid(std::string_view sid) {
-  const auto units = text::utf8_to_utf16(sid);
-  const std::wstring wide(units.begin(), units.end());
-  PSID parsed = nullptr;
-  if (!ConvertStringSidToSidW(wide.c_str(), &parsed)) return std::nullopt;
-  const DWORD sid_length = GetLengthSid(parsed);
+  win32::ScopedLocal<void> parsed;
+  if (!ConvertStringSidToSidW(win32::utf8_to_wide(sid).c_str(), parsed.receive())) return std::nullopt;
+  const DWORD sid_length = GetLengthSid(parsed.get());
   const std::size_t words = (sizeof(TOKEN_USER) + sid_length + 7) / 8;
   std::vector<std::uint64_t> buffer(words, 0);
   auto* record = reinterpret_cast<TOKEN_USER*>(buffer.data());
   auto* copy = reinterpret_cast<unsigned char*>(buffer.data()) + sizeof(TOKEN_USER);
-  std::memcpy(copy, parsed, sid_length);
+  std::memcpy(copy, parsed.get(), sid_length);
   record->User.Sid = copy;
-  LocalFree(parsed);
   return TokenUser(std::move(buffer));
 }
 
 std::optional<std::string> sid_string(const TokenUser& user) {
-  LPWSTR text = nullptr;
-  if (!ConvertSidToStringSidW(win32::sid_of(user), &text) || text == nullptr) return std::nullopt;
-  const std::u16string_view units(reinterpret_cast<const char16_t*>(text), wcslen(text));
-  std::string result = text::utf16_to_utf8_lossy(units);
-  LocalFree(text);
-  return result;
-}
-
-std::optional<std::string> current_user_sid() {
-  const auto user = own_token_user();
-  if (!user) return std::nullopt;
-  return sid_string(*user);
+  win32::ScopedLocal<wchar_t> text;
+  if (!ConvertSidToStringSidW(win32::sid_of(user), text.receive()) || !text) return std::nullopt;
+  return win32::wide_to_utf8_lossy(text.get());
 }
 
 bool same_known_user(const std::optional<TokenUser>& server, const std::optional<TokenUser>& own) {
