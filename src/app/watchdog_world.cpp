@@ -6,9 +6,9 @@
 #include "app/suspect_snapshot.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/native_path.h"
 #include "platform/os_error.h"
 #include "platform/watched_process.h"
-#include "text/unicode.h"
 
 namespace zorvia::app {
 
@@ -23,16 +23,6 @@ class SystemWatchedProcess final : public lifecycle::WatchedProcess {
  private:
   platform::WatchedProcessHandle handle_;
 };
-
-// The marker's executable is UTF-8 text; the system's paths are UTF-16 on Windows.
-platform::NativePath native_path_of(std::string_view utf8) {
-  if constexpr (sizeof(platform::PathChar) == 1) {
-    return platform::NativePath(utf8.begin(), utf8.end());
-  } else {
-    const std::u16string wide = text::utf8_to_utf16(utf8);
-    return platform::NativePath(wide.begin(), wide.end());
-  }
-}
 
 }  // namespace
 
@@ -72,7 +62,7 @@ std::string SystemWatchdogWorld::classify(std::uint32_t exit_code,
 }
 
 bool SystemWatchdogWorld::is_regular_file(std::string_view executable) {
-  return platform::is_existing_regular_file(native_path_of(executable));
+  return platform::is_existing_regular_file(platform::native_path_from_utf8(executable));
 }
 
 std::vector<std::string> SystemWatchdogWorld::snapshot_suspects(std::uint32_t own_pid) {

@@ -3,6 +3,7 @@
 // unpaired surrogates), bytes on Linux. Paths are passed through unchanged.
 
 #include <string>
+#include <string_view>
 
 namespace zorvia::platform {
 
@@ -14,6 +15,10 @@ using PathChar = char;
 inline constexpr bool kBackslashSeparates = false;
 #endif
 using NativePath = std::basic_string<PathChar>;
+
+// A UTF-8 text (a marker's `executable`, say) as a path of the system: converted to UTF-16
+// on Windows, the same bytes on Linux.
+[[nodiscard]] NativePath native_path_from_utf8(std::string_view utf8);
 
 // No file has a NUL in its name; the system calls would silently use the text before it.
 [[nodiscard]] inline bool names_no_file(const NativePath& path) { return path.find(PathChar{0}) != NativePath::npos; }

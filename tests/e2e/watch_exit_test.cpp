@@ -12,13 +12,12 @@
 #include <optional>
 #include <thread>
 
+#include "platform/scoped_native.h"
 #include "support/child_process.h"
 #include "support/host_program.h"
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include "platform/win32/scoped_handle.h"
 #else
 #include <sys/stat.h>
 #endif
@@ -283,6 +282,12 @@ TEST_F(WatchExit, DefenderDetectionGivesAntivirusQuarantine) {
 }
 
 TEST_F(WatchExit, EightWatchdogsAppendWholeLinesToOneFile) {
+  if (testing::running_under_wine()) {
+    // Measured: eight processes appending 50 lines each through FILE_APPEND_DATA handles lose
+    // 2 to 5 per cent of them under Wine, while Windows appends each write whole, as Linux
+    // does with O_APPEND.
+    GTEST_SKIP() << "Wine does not make appends of different processes atomic";
+  }
   constexpr int kWatchdogs = 8;
   Child watched(sibling_program("watched_program"), {"wait-stdin", "exit", "0"});
   ASSERT_TRUE(watched.started());
@@ -336,7 +341,7 @@ class NotAFile {
 
  private:
 #ifdef _WIN32
-  platform::win32::ScopedHandle servers_[2];
+  platform::ScopedHandle servers_[2];
 #endif
 };
 

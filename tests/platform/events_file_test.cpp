@@ -150,11 +150,6 @@ TEST_F(EventsFile, RotationWhileAnotherProcessHoldsTheEventsFile) {
 }
 
 #ifdef _WIN32
-bool running_under_wine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 // A reader holding the older rotated file open (with delete sharing) makes the plain
 // replacing rename be denied; the POSIX-semantics retry replaces it. Wine knows no such
 // retry: there the rename fails, the older rotated file stays and the line goes into the
@@ -168,7 +163,7 @@ TEST_F(EventsFile, RotationPastARotatedFileHeldOpenByAReader) {
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   append_lifecycle_event(native(events), sample_event(1));
   CloseHandle(reader);
-  if (running_under_wine()) {
+  if (testing::running_under_wine()) {
     EXPECT_EQ(fs::file_size(events), lifecycle::EVENTS_FILE_ROTATE_BYTES + 1 + line.size());
     EXPECT_EQ(contents(rotated), std::string(10, 'o'));
   } else {

@@ -4,8 +4,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include "platform/win32/scoped_handle.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/scoped_native.h"
 #include "support/child_process.h"
 
 namespace zorvia::platform {
@@ -75,8 +74,8 @@ TEST_F(FileReadTest, MissingFileAndDirectoryGiveNothing) {
 
 #ifdef _WIN32
 
-win32::ScopedHandle open_for_writing(const fs::path& path, DWORD share) {
-  return win32::ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, share, nullptr, OPEN_EXISTING,
+ScopedHandle open_for_writing(const fs::path& path, DWORD share) {
+  return ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, share, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 

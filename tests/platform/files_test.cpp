@@ -8,13 +8,11 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "platform/win32/scoped_handle.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/scoped_fd.h"
 #endif
 
 #include <chrono>
@@ -26,6 +24,7 @@
 #include <thread>
 
 #include "platform/file_read.h"
+#include "platform/scoped_native.h"
 #include "support/child_process.h"
 
 namespace zorvia::platform {
@@ -131,7 +130,7 @@ bool ends_on_its_own(const std::function<void()>& work, const std::function<void
 // connects to one, and a read on it would wait for the server forever.
 TEST_F(FilesTest, APipeIsNeitherReadNorWrittenAsAFile) {
   const std::wstring prefix = L"\\\\.\\pipe\\zorvia-files-test-" + std::to_wstring(GetCurrentProcessId());
-  const auto serve = [](const std::wstring& pipe, win32::ScopedHandle (&servers)[2]) {
+  const auto serve = [](const std::wstring& pipe, ScopedHandle (&servers)[2]) {
     for (auto& server : servers) {
       server.reset(CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
                                     PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr));
@@ -139,7 +138,7 @@ TEST_F(FilesTest, APipeIsNeitherReadNorWrittenAsAFile) {
     }
   };
 
-  win32::ScopedHandle marker_servers[2];
+  ScopedHandle marker_servers[2];
   serve(prefix + L"-marker", marker_servers);
   std::optional<std::string> read;
   EXPECT_TRUE(ends_on_its_own([&] { read = read_whole_file_shared(prefix + L"-marker"); },
@@ -148,7 +147,7 @@ TEST_F(FilesTest, APipeIsNeitherReadNorWrittenAsAFile) {
                               }));
   EXPECT_EQ(read, std::nullopt);
 
-  win32::ScopedHandle events_servers[2];
+  ScopedHandle events_servers[2];
   serve(prefix + L"-events", events_servers);
   EXPECT_FALSE(AppendOnlyFile::open(prefix + L"-events").has_value());
 
@@ -170,16 +169,16 @@ TEST_F(FilesTest, AFifoIsNeitherReadNorWrittenAsAFile) {
 
   std::optional<std::string> read;
   EXPECT_TRUE(ends_on_its_own([&] { read = read_whole_file_shared(fifo.native()); },
-                              [&] { linux_fd::ScopedFd writer(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); }));
+                              [&] { ScopedHandle writer(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); }));
   EXPECT_EQ(read, std::nullopt);
 
   // Without a reader, and with one: no line goes into the FIFO either way.
-  linux_fd::ScopedFd reader;
+  ScopedHandle reader;
   bool opened = false;
   EXPECT_TRUE(ends_on_its_own([&] { opened = AppendOnlyFile::open(fifo.native()).has_value(); },
-                              [&] { reader = linux_fd::ScopedFd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)); }));
+                              [&] { reader = ScopedHandle(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)); }));
   EXPECT_FALSE(opened);
-  if (!reader.valid()) reader = linux_fd::ScopedFd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  if (!reader.valid()) reader = ScopedHandle(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
   ASSERT_TRUE(reader.valid());
   EXPECT_FALSE(AppendOnlyFile::open(fifo.native()).has_value());
   EXPECT_TRUE(fs::is_fifo(fifo));

@@ -346,6 +346,15 @@ std::string sibling_program(const std::string& name) {
 #endif
 }
 
+bool running_under_wine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::string join_path(const std::string& dir, const std::string& name) {
 #ifdef _WIN32
   constexpr char kSeparator = '\\';

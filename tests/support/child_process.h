@@ -29,6 +29,9 @@ inline constexpr int kTempDirectoryAttempts = 100;
 // The same, for a test that cannot go on without one: when none can be made, the test
 // program ends at once with the reason on standard error.
 [[nodiscard]] std::string make_temp_directory(const std::string& tag);
+// True in a Windows build running under Wine, whose few known departures from Windows some
+// tests allow for (each says which).
+[[nodiscard]] bool running_under_wine();
 // Path joining with the platform's separator.
 std::string join_path(const std::string& dir, const std::string& name);
 
