@@ -27,7 +27,7 @@ class PlatformWorld final : public host::HostWorld {
 
   void sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 
-  std::string os_error_text(std::int32_t code) override { return platform::os_error_text(code); }
+  std::string os_error_text(io::OsError error) override { return platform::os_error_text(error.code); }
 
   io::ByteSource& standard_input() override { return platform::standard_input(); }
 

@@ -39,7 +39,7 @@ std::expected<std::unique_ptr<lifecycle::WatchedProcess>, io::OsError> SystemWat
 
 std::uint32_t SystemWatchdogWorld::own_pid() { return platform::current_process_id(); }
 
-io::OsError SystemWatchdogWorld::invalid_parameter_error() { return io::OsError{platform::invalid_parameter_error()}; }
+io::OsError SystemWatchdogWorld::invalid_parameter_error() { return platform::invalid_parameter_error(); }
 
 lifecycle::WallClockTime SystemWatchdogWorld::now() { return platform::precise_system_time(); }
 

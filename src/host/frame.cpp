@@ -4,26 +4,6 @@
 
 namespace zorvia::host {
 
-FrameRead read_frame(io::ByteSource& in, std::vector<char>& body) {
-  std::array<char, kFrameHeaderSize> header{};
-  switch (io::read_exact(in, header)) {
-    case io::ReadExact::complete: break;
-    case io::ReadExact::ended: return FrameRead::ended;
-    case io::ReadExact::failed: return FrameRead::failed;
-  }
-  const std::uint32_t n = decode_frame_length(header);
-  if (!is_acceptable_length(n)) return FrameRead::bad_length;
-  // One spare byte: the relay appends the line feed in place.
-  body.reserve(std::size_t{n} + 1);
-  body.resize(n);
-  switch (io::read_exact(in, body)) {
-    case io::ReadExact::complete: return FrameRead::complete;
-    case io::ReadExact::ended: return FrameRead::ended;
-    case io::ReadExact::failed: return FrameRead::failed;
-  }
-  return FrameRead::failed;
-}
-
 namespace {
 
 std::uint32_t length_at(const char* p) {

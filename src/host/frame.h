@@ -33,15 +33,11 @@ inline constexpr std::size_t kFrameHeaderSize = 4;
 [[nodiscard]] constexpr bool is_acceptable_length(std::uint64_t n) { return n >= 1 && n <= MAX_MESSAGE_LEN; }
 
 enum class FrameRead {
-  complete,    // a whole frame is read
+  complete,    // one whole frame or more is read
   ended,       // input ended, at a frame boundary or inside a frame
   failed,      // a read error
-  bad_length,  // 0 or over MAX_MESSAGE_LEN; the body was not read
+  bad_length,  // 0 or over MAX_MESSAGE_LEN; nothing of its body goes on
 };
-
-// Reads one frame. On `complete`, `body` holds exactly the body bytes, with capacity for one
-// more byte so that the caller can append a line end without reallocating.
-[[nodiscard]] FrameRead read_frame(io::ByteSource& in, std::vector<char>& body);
 
 // Frames read in large pieces and turned into lines for the pipe, each body followed by "\n".
 // A call gives the lines of every frame already read and complete, back to back for one

@@ -26,7 +26,7 @@ void run_host(HostWorld& world, Runtime& runtime) {
       [&](std::chrono::milliseconds d) { world.sleep(d); });
   if (!client) {
     std::string message(kNotRunningTextBefore);
-    message += world.os_error_text(client.error().code);
+    message += world.os_error_text(client.error());
     message += kNotRunningTextAfter;
     write_host_error(out, message);
     return;
@@ -46,7 +46,7 @@ void host_main(HostWorld& world) {
   auto runtime = world.build_runtime();
   if (!runtime) {
     std::string message(kRuntimeFailedText);
-    message += world.os_error_text(runtime.error().code);
+    message += world.os_error_text(runtime.error());
     write_host_error(world.standard_output(), message);
     return;
   }

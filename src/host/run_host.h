@@ -34,7 +34,7 @@ class HostWorld {
   [[nodiscard]] virtual std::expected<std::unique_ptr<PipeClient>, PipeOpenError> open_pipe(std::string_view name) = 0;
   virtual void sleep(std::chrono::milliseconds duration) = 0;
   // "{message} (os error {code})": what takes the place of the braces in the start-up messages.
-  [[nodiscard]] virtual std::string os_error_text(std::int32_t code) = 0;
+  [[nodiscard]] virtual std::string os_error_text(io::OsError error) = 0;
   [[nodiscard]] virtual io::ByteSource& standard_input() = 0;
   [[nodiscard]] virtual io::SharedOutput& standard_output() = 0;
   // The first direction of the relay has ended, standard output is stopped and the pipe shut

@@ -35,7 +35,7 @@ class WatchedProcessHandle {
 // GetCurrentProcessId, getpid.
 [[nodiscard]] std::uint32_t current_process_id();
 
-// The system's code for an invalid parameter: ERROR_INVALID_PARAMETER (87), EINVAL.
-[[nodiscard]] std::int32_t invalid_parameter_error();
+// The system's error for an invalid parameter: ERROR_INVALID_PARAMETER (87), EINVAL.
+[[nodiscard]] io::OsError invalid_parameter_error();
 
 }  // namespace zorvia::platform

@@ -9,7 +9,6 @@ namespace zorvia::host {
 namespace {
 
 using testing::MemorySink;
-using testing::MemorySource;
 
 std::string le32(std::uint32_t n) {
   const auto h = encode_frame_length(n);
@@ -61,53 +60,6 @@ TEST(HostError, FailedWriteIsIgnored) {
   EXPECT_EQ(written_host_error("x", refusing), "");
   MemorySink partial(3);
   EXPECT_EQ(written_host_error("x", partial), std::string("\x22\0\0", 3));
-}
-
-TEST(FrameReader, LengthsAndShortInput) {
-  struct Case {
-    std::string name;
-    std::string input;
-    FrameRead result;
-    std::size_t body_size;
-  };
-  const Case cases[] = {
-      {"seven bytes", le32(7) + "{\"a\":1}", FrameRead::complete, 7},
-      {"zero length", le32(0) + "x", FrameRead::bad_length, 0},
-      {"one over the limit", le32(MAX_MESSAGE_LEN + 1), FrameRead::bad_length, 0},
-      {"largest", le32(MAX_MESSAGE_LEN) + std::string(MAX_MESSAGE_LEN, 'b'), FrameRead::complete, MAX_MESSAGE_LEN},
-      {"nothing", "", FrameRead::ended, 0},
-      {"inside the length", std::string("\x05\0", 2), FrameRead::ended, 0},
-      {"inside the body", le32(5) + "abc", FrameRead::ended, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    MemorySource in(c.input, 3);  // pieces of three bytes: lengths arrive split
-    std::vector<char> body;
-    EXPECT_EQ(read_frame(in, body), c.result);
-    if (c.result == FrameRead::complete) {
-      EXPECT_EQ(body.size(), c.body_size);
-      EXPECT_GE(body.capacity(), c.body_size + 1);
-    }
-    if (c.result == FrameRead::bad_length) {
-      EXPECT_EQ(in.consumed(), 4u) << "no body byte is read";
-    }
-  }
-}
-
-TEST(FrameReader, ReadErrorFails) {
-  MemorySource in(le32(9) + "abc", SIZE_MAX, /*fail_at_end=*/true);
-  std::vector<char> body;
-  EXPECT_EQ(read_frame(in, body), FrameRead::failed);
-}
-
-TEST(FrameReader, ConsecutiveFramesFollowEachOther) {
-  MemorySource in(le32(1) + "a" + le32(2) + "bc");
-  std::vector<char> body;
-  ASSERT_EQ(read_frame(in, body), FrameRead::complete);
-  EXPECT_EQ(std::string(body.begin(), body.end()), "a");
-  ASSERT_EQ(read_frame(in, body), FrameRead::complete);
-  EXPECT_EQ(std::string(body.begin(), body.end()), "bc");
-  EXPECT_EQ(read_frame(in, body), FrameRead::ended);
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ class FakeWorld final : public HostWorld {
     log.push_back("sleep");
     sleeps.push_back(d);
   }
-  std::string os_error_text(std::int32_t code) override {
-    return "message " + std::to_string(code) + " (os error " + std::to_string(code) + ")";
+  std::string os_error_text(io::OsError error) override {
+    return "message " + std::to_string(error.code) + " (os error " + std::to_string(error.code) + ")";
   }
   // Open until the relay has ended, as a browser keeps it.
   io::ByteSource& standard_input() override {

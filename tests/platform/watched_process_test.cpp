@@ -74,7 +74,7 @@ TEST(WatchedProcess, OpenFailsWithTheSystemsCode) {
   // its own id, which it refuses without an open.
   const auto zero = WatchedProcessHandle::open(0);
   ASSERT_FALSE(zero.has_value());
-  EXPECT_EQ(zero.error().code, invalid_parameter_error());
+  EXPECT_EQ(zero.error(), invalid_parameter_error());
 #ifndef _WIN32
   const auto unused = WatchedProcessHandle::open(0x7FFFFFF0u);
   ASSERT_FALSE(unused.has_value());

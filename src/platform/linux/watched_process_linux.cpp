@@ -93,6 +93,6 @@ std::optional<std::uint32_t> WatchedProcessHandle::exit_code() {
 
 std::uint32_t current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
-std::int32_t invalid_parameter_error() { return EINVAL; }
+io::OsError invalid_parameter_error() { return io::OsError{EINVAL}; }
 
 }  // namespace zorvia::platform

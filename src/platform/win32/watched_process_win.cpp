@@ -2,6 +2,7 @@
 
 #include "platform/os_error.h"
 #include "platform/watched_process.h"
+#include "platform/win32/last_error.h"
 
 namespace zorvia::platform {
 
@@ -30,6 +31,6 @@ std::optional<std::uint32_t> WatchedProcessHandle::exit_code() {
 
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 
-std::int32_t invalid_parameter_error() { return ERROR_INVALID_PARAMETER; }
+io::OsError invalid_parameter_error() { return win32::os_error(ERROR_INVALID_PARAMETER); }
 
 }  // namespace zorvia::platform
